@@ -1,0 +1,134 @@
+#include "foundation/thread_registry.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "foundation/debug_log.h"
+#include "platform/signals.h"
+
+namespace vek::foundation {
+namespace {
+
+struct Slot {
+  std::atomic<long> tid{0};
+  char description[kThreadDescriptionMax + 1] = {};
+};
+
+Slot g_slots[kThreadSlots];
+std::mutex g_mu;
+std::atomic<unsigned> g_registered{0};
+std::atomic<int> g_running{0};
+thread_local unsigned t_number = 0;
+
+long systemThreadId() { return static_cast<long>(::syscall(SYS_gettid)); }
+
+}  // namespace
+
+unsigned AssignThreadNumber(std::string_view description) {
+  long me = systemThreadId();
+  unsigned number = 0;
+  {
+    std::scoped_lock lk(g_mu);
+    for (unsigned i = 0; i < kThreadSlots; ++i) {
+      if (g_slots[i].tid.load(std::memory_order_relaxed) == 0) {
+        g_slots[i].tid.store(me, std::memory_order_release);
+        number = i + 1;
+        g_registered.fetch_add(1);
+        break;
+      }
+    }
+  }
+  if (number == 0) return 0;
+  Slot& slot = g_slots[number - 1];
+  size_t n = std::min(description.size(), kThreadDescriptionMax);
+  std::memcpy(slot.description, description.data(), n);
+  slot.description[n] = '\0';
+  t_number = number;
+  Debug2Log("AssignThreadNumber", description);
+  return number;
+}
+
+unsigned ReleaseThreadNumber() {
+  unsigned number = t_number;
+  if (number == 0) return 0;
+  Slot& slot = g_slots[number - 1];
+  Debug2Log("ReleaseThreadNumber", slot.description);
+  slot.description[0] = '\0';
+  slot.tid.store(0, std::memory_order_release);
+  g_registered.fetch_sub(1);
+  t_number = 0;
+  return number;
+}
+
+unsigned currentThreadNumber() { return t_number; }
+
+std::string threadDescription(unsigned number) {
+  char buf[kThreadDescriptionMax + 1];
+  threadDescriptionSafe(number, buf, sizeof buf);
+  return buf;
+}
+
+void threadDescriptionSafe(unsigned number, char* buf, size_t size) {
+  if (size == 0) return;
+  buf[0] = '\0';
+  if (number == 0 || number > kThreadSlots) return;
+  const char* d = g_slots[number - 1].description;
+  size_t i = 0;
+  for (; i + 1 < size && i < kThreadDescriptionMax && d[i]; ++i) buf[i] = d[i];
+  buf[i] = '\0';
+}
+
+unsigned registeredThreadCount() { return g_registered.load(); }
+
+int runningWorkerCount() { return g_running.load(); }
+
+WorkerScope::WorkerScope(std::string_view description, bool already_counted) {
+  if (!already_counted) g_running.fetch_add(1);
+  number_ = AssignThreadNumber(description);
+  platform::installAltStack();
+}
+
+WorkerScope::~WorkerScope() {
+  ReleaseThreadNumber();
+  g_running.fetch_sub(1);
+}
+
+bool startWorkerThread(std::string description, std::function<void()> body) {
+  // Counted before the thread exists, so that a shutdown that starts right
+  // now still waits for it.
+  g_running.fetch_add(1);
+  try {
+    std::thread t([description = std::move(description), body = std::move(body)] {
+      WorkerScope scope(description, /*already_counted=*/true);
+      try {
+        body();
+      } catch (const std::exception& e) {
+        DebugLogf(description, "Unhandled exception: %s", e.what());
+      } catch (...) {
+        DebugLog(description, "Unhandled exception");
+      }
+    });
+    t.detach();
+    return true;
+  } catch (const std::system_error&) {
+    g_running.fetch_sub(1);
+    return false;
+  }
+}
+
+bool waitForWorkers(std::chrono::milliseconds bound) {
+  auto deadline = std::chrono::steady_clock::now() + bound;
+  while (g_running.load() > 0) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+}  // namespace vek::foundation

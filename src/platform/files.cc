@@ -1,0 +1,360 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+
+#include "platform/strings.h"
+
+namespace vek::platform {
+namespace {
+
+SystemTime fromStatxTs(const struct statx_timestamp& ts) {
+  return SystemTime{} + std::chrono::seconds(ts.tv_sec) +
+         std::chrono::duration_cast<SystemTime::duration>(std::chrono::nanoseconds(ts.tv_nsec));
+}
+
+std::optional<FileInfo> fromStatx(const struct statx& sx) {
+  FileInfo info;
+  info.size = static_cast<int64_t>(sx.stx_size);
+  info.modified = fromStatxTs(sx.stx_mtime);
+  info.born = (sx.stx_mask & STATX_BTIME) ? fromStatxTs(sx.stx_btime) : info.modified;
+  info.directory = S_ISDIR(sx.stx_mode);
+  info.inode = static_cast<ino_t>(sx.stx_ino);
+  return info;
+}
+
+// A name no scan pattern matches (leading dot) and unique in this process.
+std::string temporarySibling(const std::string& path) {
+  static std::atomic<uint64_t> counter{0};
+  std::string dir = parentDirectory(path);
+  return dir + format(".~tmp-%d-%llu", static_cast<int>(::getpid()),
+                      static_cast<unsigned long long>(counter.fetch_add(1)));
+}
+
+Status syncDirectoryOf(const std::string& path) {
+  std::string dir = parentDirectory(path);
+  UniqueFd d(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!d) return Status::fromErrno("open", dir);
+  if (::fsync(d.get()) != 0) return Status::fromErrno("fsync", dir);
+  return Status();
+}
+
+// Writes `data` to a fresh temporary sibling of `path`; returns its name.
+Result<std::string> writeTemporary(const std::string& path, std::string_view data, bool sync,
+                                   mode_t mode) {
+  std::string tmp = temporarySibling(path);
+  UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (!fd) return Status::fromErrno("create", tmp);
+  Status st = writeAll(fd.get(), data);
+  if (st.ok() && sync && ::fsync(fd.get()) != 0) st = Status::fromErrno("fsync", tmp);
+  if (!st.ok()) {
+    ::unlink(tmp.c_str());
+    return st;
+  }
+  return tmp;
+}
+
+}  // namespace
+
+std::string joinPath(std::string_view dir, std::string_view name) {
+  std::string out(dir);
+  if (!out.empty() && out.back() != '/') out += '/';
+  while (!name.empty() && name.front() == '/' && !out.empty()) name.remove_prefix(1);
+  out += name;
+  return out;
+}
+
+std::string withTrailingSlash(std::string_view dir) {
+  std::string out(dir);
+  while (out.size() > 1 && out.back() == '/' && out[out.size() - 2] == '/') out.pop_back();
+  if (out.empty() || out.back() != '/') out += '/';
+  return out;
+}
+
+std::string parentDirectory(std::string_view path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return std::string();
+  return std::string(path.substr(0, slash + 1));
+}
+
+std::string baseName(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+bool pathExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::optional<FileInfo> statPath(const std::string& path) {
+  struct statx sx;
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+    return std::nullopt;
+  return fromStatx(sx);
+}
+
+std::optional<FileInfo> statFd(int fd) {
+  struct statx sx;
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+    return std::nullopt;
+  return fromStatx(sx);
+}
+
+Status setModifiedTime(const std::string& path, SystemTime t) {
+  auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(ns / 1000000000);
+  times[1].tv_nsec = static_cast<long>(ns % 1000000000);
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return Status::fromErrno("utimensat", path);
+  return Status();
+}
+
+Result<std::string> readAll(int fd, size_t max_bytes) {
+  std::string out;
+  char buf[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Status::fromErrno("read", "");
+    }
+    if (n == 0) break;
+    if (out.size() + static_cast<size_t>(n) > max_bytes) return Status::error("file too large", EFBIG);
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+Result<std::string> readFile(const std::string& path, size_t max_bytes) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return Status::fromErrno("open", path);
+  struct stat st;
+  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (static_cast<uint64_t>(st.st_size) > max_bytes) return Status::error(path + ": file too large", EFBIG);
+    std::string out;
+    out.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    while (got < out.size()) {
+      ssize_t n = ::read(fd.get(), out.data() + got, out.size() - got);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return Status::fromErrno("read", path);
+      }
+      if (n == 0) break;
+      got += static_cast<size_t>(n);
+    }
+    out.resize(got);
+    // The file may have grown since fstat: take the rest too (bounded).
+    auto more = readAll(fd.get(), max_bytes - got);
+    if (!more.ok()) return more.status();
+    out += *more;
+    return out;
+  }
+  return readAll(fd.get(), max_bytes);
+}
+
+Status writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Status::fromErrno("write", "");
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return Status();
+}
+
+Status writeFileAtomic(const std::string& path, std::string_view data, bool sync, mode_t mode) {
+  auto tmp = writeTemporary(path, data, sync, mode);
+  if (!tmp.ok()) return tmp.status();
+  if (::rename(tmp->c_str(), path.c_str()) != 0) {
+    Status st = Status::fromErrno("rename", path);
+    ::unlink(tmp->c_str());
+    return st;
+  }
+  if (sync) return syncDirectoryOf(path);
+  return Status();
+}
+
+Status publishFile(const std::string& path, std::string_view data, bool sync, mode_t mode) {
+  auto tmp = writeTemporary(path, data, sync, mode);
+  if (!tmp.ok()) return tmp.status();
+  if (::renameat2(AT_FDCWD, tmp->c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+    int err = errno;
+    ::unlink(tmp->c_str());
+    return Status::fromErrno(err, "publish", path);
+  }
+  if (sync) return syncDirectoryOf(path);
+  return Status();
+}
+
+Status appendToFile(const std::string& path, std::string_view data, mode_t mode) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
+  if (!fd) return Status::fromErrno("open", path);
+  return writeAll(fd.get(), data);
+}
+
+Status makeDirectories(const std::string& path, mode_t mode) {
+  if (path.empty()) return Status();
+  std::string partial;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t slash = path.find('/', pos);
+    if (slash == std::string::npos) slash = path.size();
+    partial = path.substr(0, slash);
+    pos = slash + 1;
+    if (partial.empty() || partial == "." || partial == "..") continue;
+    if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST)
+      return Status::fromErrno("mkdir", partial);
+  }
+  if (!isDirectory(path)) return Status::error(path + ": not a directory", ENOTDIR);
+  return Status();
+}
+
+Status removeFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return Status::fromErrno("unlink", path);
+  return Status();
+}
+
+Status removeDirectory(const std::string& path) {
+  if (::rmdir(path.c_str()) != 0) return Status::fromErrno("rmdir", path);
+  return Status();
+}
+
+Status renamePath(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return Status::fromErrno("rename", from);
+  return Status();
+}
+
+Status renameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0)
+    return Status::fromErrno("rename", from);
+  return Status();
+}
+
+void forEachEntry(const std::string& dir, std::string_view pattern, const ListOptions& options,
+                  const std::function<bool(const DirEntry&)>& visit) {
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (d == nullptr) return;
+  size_t count = 0;
+  while (count < options.limit) {
+    struct dirent* e = ::readdir(d);
+    if (e == nullptr) break;
+    if (e->d_name[0] == '.') continue;  // ".", "..", temporaries
+    bool is_dir;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+      is_dir = isDirectory(joinPath(dir, e->d_name));
+    } else {
+      is_dir = e->d_type == DT_DIR;
+    }
+    if (is_dir ? !options.directories : !options.files) continue;
+    if (!globMatchNoCase(pattern, e->d_name)) continue;
+    ++count;
+    if (!visit(DirEntry{e->d_name, is_dir})) break;
+  }
+  ::closedir(d);
+}
+
+std::vector<DirEntry> listDirectory(const std::string& dir, std::string_view pattern,
+                                    const ListOptions& options) {
+  std::vector<DirEntry> out;
+  ListOptions unlimited = options;
+  if (options.sorted) unlimited.limit = SIZE_MAX;
+  forEachEntry(dir, pattern, unlimited, [&](const DirEntry& e) {
+    out.push_back(e);
+    return true;
+  });
+  if (options.sorted) {
+    std::sort(out.begin(), out.end(),
+              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    if (out.size() > options.limit) out.resize(options.limit);
+  }
+  return out;
+}
+
+std::optional<std::string> findNameNoCase(const std::string& dir, std::string_view name) {
+  if (name.empty() || name.find('/') != std::string_view::npos) return std::nullopt;
+  std::string exact = joinPath(dir, name);
+  if (pathExists(exact)) return std::string(name);
+  std::optional<std::string> found;
+  ListOptions opts;
+  opts.directories = true;
+  forEachEntry(dir, "*", opts, [&](const DirEntry& e) {
+    if (equalsNoCase(e.name, name)) {
+      found = e.name;
+      return false;
+    }
+    return true;
+  });
+  return found;
+}
+
+std::string resolvePathNoCase(const std::string& dir, std::string_view name) {
+  auto found = findNameNoCase(dir, name);
+  return joinPath(dir, found ? *found : std::string(name));
+}
+
+Result<UniqueFd> openLocked(const std::string& path, int flags, mode_t mode) {
+  UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC, mode));
+  if (!fd) return Status::fromErrno("open", path);
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    return Status::fromErrno("flock", path);
+  }
+  return fd;
+}
+
+Result<UniqueFd> claimFile(const std::string& path) {
+  auto fd = openLocked(path, O_RDWR);
+  if (!fd.ok()) return fd;
+  // The previous holder may have released (unlinked) the file between our
+  // open and our lock: then we hold a lock on a dead file.
+  struct stat by_fd, by_name;
+  if (::fstat(fd->get(), &by_fd) != 0 || by_fd.st_nlink == 0 ||
+      ::stat(path.c_str(), &by_name) != 0 || by_name.st_ino != by_fd.st_ino ||
+      by_name.st_dev != by_fd.st_dev) {
+    return Status::error(path + ": released by another holder", ENOENT);
+  }
+  return fd;
+}
+
+bool isLockedElsewhere(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return false;
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
+  ::flock(fd.get(), LOCK_UN);
+  return false;
+}
+
+Status releaseClaimedFile(const std::string& path, UniqueFd fd) {
+  Status st;
+  if (fd && ::ftruncate(fd.get(), 0) != 0) st = Status::fromErrno("ftruncate", path);
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT && st.ok()) st = Status::fromErrno("unlink", path);
+  fd.reset();
+  return st;
+}
+
+}  // namespace vek::platform

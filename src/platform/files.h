@@ -1,0 +1,116 @@
+// Files and directories: the Linux side of the gateway's file protocols.
+//
+// - Claims: "open with no sharing" is open + flock(LOCK_EX | LOCK_NB). A
+//   lock that fails means another thread holds the file: skip it, never wait.
+//   flock, not fcntl: fcntl locks are per process and two of our threads must
+//   exclude each other.
+// - Publishing: a new queue or inbound file is written whole under a hidden
+//   temporary name in the same directory, then renamed to its final name
+//   with RENAME_NOREPLACE, so a scanner never sees half a file and exclusive
+//   creation keeps its meaning (EEXIST: the name is taken).
+// - Names: Linux is case-sensitive, the gateway's names are not. Directory
+//   walks match patterns without regard to case and never return names that
+//   start with '.', which are reserved for temporary files.
+//
+// Paths are UTF-8 byte strings; directory paths may or may not end in '/'.
+// Every function is thread-safe; none keeps state.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/status.h"
+#include "platform/unique_fd.h"
+
+namespace vek::platform {
+
+// "dir" + "/" + "name" without doubling the separator.
+std::string joinPath(std::string_view dir, std::string_view name);
+// `dir` with exactly one trailing '/'.
+std::string withTrailingSlash(std::string_view dir);
+// The directory part of `path` with its trailing '/' ("" for a bare name).
+std::string parentDirectory(std::string_view path);
+// The last component of `path`.
+std::string baseName(std::string_view path);
+
+bool pathExists(const std::string& path);
+bool isDirectory(const std::string& path);
+bool isRegularFile(const std::string& path);
+
+struct FileInfo {
+  int64_t size = 0;
+  SystemTime modified{};
+  SystemTime born{};  // birth time, or the modification time where the file system has none
+  bool directory = false;
+  ino_t inode = 0;
+};
+std::optional<FileInfo> statPath(const std::string& path);
+std::optional<FileInfo> statFd(int fd);
+Status setModifiedTime(const std::string& path, SystemTime t);
+
+// Whole-file read, refusing files above `max_bytes`.
+Result<std::string> readFile(const std::string& path, size_t max_bytes = 64u << 20);
+// Reads everything left on `fd` (at most max_bytes).
+Result<std::string> readAll(int fd, size_t max_bytes = 64u << 20);
+// write(2) until done; EINTR is retried, partial writes continued.
+Status writeAll(int fd, std::string_view data);
+
+// Replaces `path` atomically (temporary file + rename). For state files.
+Status writeFileAtomic(const std::string& path, std::string_view data, bool sync = false,
+                       mode_t mode = 0644);
+// Creates `path` whole and only if it does not exist yet: Status code EEXIST
+// when the name is taken. With `sync`, file and directory are fsync'ed.
+Status publishFile(const std::string& path, std::string_view data, bool sync = false,
+                   mode_t mode = 0644);
+Status appendToFile(const std::string& path, std::string_view data, mode_t mode = 0644);
+
+// mkdir -p. Existing directories are fine.
+Status makeDirectories(const std::string& path, mode_t mode = 0755);
+Status removeFile(const std::string& path);      // ENOENT is success
+Status removeDirectory(const std::string& path);  // empty directories only
+Status renamePath(const std::string& from, const std::string& to);           // replaces
+Status renameNoReplace(const std::string& from, const std::string& to);      // EEXIST when taken
+
+// Directory walk. `pattern` uses '*' and '?' without regard to case.
+struct DirEntry {
+  std::string name;
+  bool directory = false;
+};
+struct ListOptions {
+  bool files = true;
+  bool directories = false;
+  bool sorted = false;  // by name; otherwise directory order
+  size_t limit = SIZE_MAX;
+};
+std::vector<DirEntry> listDirectory(const std::string& dir, std::string_view pattern = "*",
+                                    const ListOptions& options = {});
+// Calls `visit` for each matching entry until it returns false.
+void forEachEntry(const std::string& dir, std::string_view pattern, const ListOptions& options,
+                  const std::function<bool(const DirEntry&)>& visit);
+// The name in `dir` equal to `name`: the exact one if it exists, otherwise
+// the first one equal ignoring case.
+std::optional<std::string> findNameNoCase(const std::string& dir, std::string_view name);
+// `dir`/`name` resolved with findNameNoCase; the exact path when nothing matches.
+std::string resolvePathNoCase(const std::string& dir, std::string_view name);
+
+// Opens `path` and takes an exclusive flock without waiting. Status code
+// EWOULDBLOCK when another holder has it; ENOENT when the file is gone.
+// With O_CREAT in `flags` the file is created when missing.
+Result<UniqueFd> openLocked(const std::string& path, int flags, mode_t mode = 0644);
+// Like openLocked for an existing file that may be released by another
+// thread at any moment: after the lock is taken it checks that the name still
+// refers to the same file, so a claim never wins a file already unlinked.
+Result<UniqueFd> claimFile(const std::string& path);
+// True when another open file description holds a flock on `path`.
+bool isLockedElsewhere(const std::string& path);
+// Truncate to 0, unlink, close, while still holding the lock.
+Status releaseClaimedFile(const std::string& path, UniqueFd fd);
+
+}  // namespace vek::platform

@@ -1,0 +1,61 @@
+#include "support/test_support.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace vek::testing {
+
+TempDir::TempDir() {
+  std::string base = ::testing::TempDir();
+  if (base.empty() || base.back() != '/') base += '/';
+  std::string templ = base + "veksms-XXXXXX";
+  char* made = ::mkdtemp(templ.data());
+  path_ = made ? std::string(made) + "/" : base;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string oraclesDir() {
+  const char* env = ::getenv("VEKSMS_ORACLES");
+  if (env == nullptr || *env == '\0') return std::string();
+  std::string dir = env;
+  if (!std::filesystem::exists(dir + "/README.md")) return std::string();
+  return dir;
+}
+
+std::string gatewayBinary() {
+  const char* env = ::getenv("VEKSMS_BINARY");
+  if (env == nullptr || ::access(env, X_OK) != 0) return std::string();
+  return env;
+}
+
+bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (true) {
+    if (pred()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void writeText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+}  // namespace vek::testing
