@@ -9,6 +9,8 @@
 //
 // Thread-safe: one lock guards the file and every write; the time stamp is
 // taken before the lock, so lines may appear slightly out of time order.
+// Each line goes out in one write(2), so lines never interleave. A rotation
+// holds the lock through its two pauses; other threads' lines wait.
 #pragma once
 
 #include <atomic>
@@ -43,6 +45,12 @@ void DebugLog(std::string_view tag, std::string_view text);
 void DebugLogf(std::string_view tag, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 // Lines that only `Debug2` asks for.
 void Debug2Log(std::string_view tag, std::string_view text);
+void Debug2Logf(std::string_view tag, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// For a crash signal handler: async-signal-safe (no lock, no allocation,
+// no rotation); opens the log by name, appends one line, closes it. The
+// time uses the UTC offset of the last ordinary line.
+void DebugLogSignalSafe(const char* tag, const char* text);
 
 // The log's full path ("" before configuration).
 std::string debugLogPath();

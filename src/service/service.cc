@@ -1,0 +1,324 @@
+#include "service/service.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "foundation/debug_log.h"
+#include "foundation/directories.h"
+#include "foundation/service_state.h"
+#include "foundation/settings.h"
+#include "foundation/thread_registry.h"
+#include "hostlib/accounts.h"
+#include "hostlib/host.h"
+#include "hostlib/message_ids.h"
+#include "hostlib/mms_notifications.h"
+#include "platform/clock.h"
+#include "platform/event_log.h"
+#include "platform/files.h"
+#include "platform/shutdown.h"
+#include "platform/signals.h"
+#include "platform/single_instance.h"
+#include "platform/socket.h"
+#include "platform/strings.h"
+#include "service/database_repair.h"
+#include "service/link_threads.h"
+#include "service/thread_table.h"
+#include "tls/tls.h"
+
+namespace vek::service {
+namespace {
+
+using foundation::DebugLog;
+using foundation::DebugLogf;
+using platform::format;
+
+constexpr auto kShutdownBound = std::chrono::seconds(60);
+
+// The supervisor's own pauses: they end early on a stop signal, the stop
+// byte or the shutdown flag. False when they ended early.
+bool supervisorSleep(platform::SingleInstance* instance, std::chrono::milliseconds d) {
+  auto deadline = platform::monotonicNow() + d;
+  while (true) {
+    if (platform::stopSignalReceived() || platform::shutdownRequested() ||
+        (instance && instance->stopRequested()))
+      return false;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - platform::monotonicNow());
+    if (left.count() <= 0) return true;
+    platform::waitForSignal(std::min(left, std::chrono::milliseconds(100)));
+  }
+}
+
+// Creates an empty configuration file when it is missing.
+bool ensureFile(const std::string& path) {
+  if (platform::pathExists(path)) return true;
+  return platform::publishFile(path, "", false, 0644).ok() || platform::pathExists(path);
+}
+
+// Step 11: "RECV.FLG" in each account's directory mirrors its receive option.
+void syncReceiveFlags() {
+  hostlib::AccountStore* store = hostlib::accountStore();
+  if (!store) return;
+  for (size_t i = 0;; ++i) {
+    auto account = store->at(i);
+    if (!account) break;
+    std::string dir = foundation::userDirectory(account->name);
+    std::string flag = dir + "RECV.FLG";
+    if (account->receive) {
+      if (!platform::pathExists(flag)) {
+        (void)platform::makeDirectories(dir);
+        (void)platform::publishFile(flag, "");
+      }
+    } else {
+      (void)platform::removeFile(flag);
+    }
+  }
+}
+
+// Step 14 and the reload: the lists each component rebuilds when their
+// configured entries differ. (Components register their loaders here.)
+void loadSharedLists() {}
+
+void readExtraHttpArgs() {
+  std::string list = hostlib::SMSIniGetProfileString("SMSGW", "ExtraHttpArgList", "", 1025);
+  std::vector<std::string> names;
+  for (auto& n : platform::split(list, ",;")) {
+    std::string t(platform::trim(n));
+    if (!t.empty()) names.push_back(t);
+  }
+  foundation::setExtraHttpArgs(std::move(names));
+}
+
+std::string readTrigger() {
+  return hostlib::SMSIniGetProfileString("SMSGW", "ConfigurationUpdateTriggerRestart", "", 50);
+}
+
+// Starts the rows of one phase. Returns false when the vital first row
+// could not be started.
+bool startThreads(Phase phase, const StartupContext& ctx) {
+  bool first = true;
+  for (const ThreadRow& row : threadTable()) {
+    bool vital = first;
+    first = false;
+    if (row.phase != phase) continue;
+    if (row.condition && !row.condition(ctx)) continue;
+    if (row.prepare && !row.prepare(ctx)) continue;
+    int copies = row.copies ? row.copies(ctx) : 1;
+    for (int c = 0; c < copies; ++c) {
+      auto body = row.body;
+      int arg = row.argument;
+      if (!foundation::startWorkerThread(row.name, [body, arg] { body(arg); })) {
+        if (vital) {
+          DebugLog("main", "Error starting thread");
+          return false;
+        }
+        // A thread that cannot start is a fault the operator must see.
+        DebugLogf("main", "Error starting thread %s", row.name);
+        platform::reportEvent(platform::EventType::kError, format("Error starting thread %s", row.name));
+      }
+    }
+  }
+  return true;
+}
+
+void reportStartup() {
+  struct Slot {
+    foundation::Listener which;
+    const char* debug;
+    const char* event;
+  };
+  const Slot slots[] = {
+      {foundation::Listener::kWeb, "%s Web server started on port number %u", "  Using web port %u."},
+      {foundation::Listener::kWebSsl, "SSL Web server started on port number %u", "  Using web SSL port %u."},
+      {foundation::Listener::kSmpp, "SMPP server started on port number %u", "  Using SMPP port %u."},
+      {foundation::Listener::kSmppSsl, "SSL SMPP server started on port number %u", "  Using SMPP SSL port %u."},
+  };
+  std::string event = format("%s service started.", foundation::productBanner());
+  for (const Slot& s : slots) {
+    int fd = foundation::listeningSocket(s.which);
+    if (fd < 0) continue;
+    unsigned port = platform::localPort(fd);
+    if (s.which == foundation::Listener::kWeb) {
+      DebugLogf("main", s.debug, foundation::productBanner(), port);
+    } else {
+      DebugLogf("main", s.debug, port);
+    }
+    event += "\n" + format(s.event, port);
+  }
+  platform::reportEvent(platform::EventType::kSuccess, event);
+}
+
+class Supervisor {
+ public:
+  Supervisor(platform::SingleInstance* instance, std::string stored_trigger)
+      : instance_(instance), trigger_(std::move(stored_trigger)) {}
+
+  void run() {
+    while (!platform::shutdownRequested()) {
+      if (platform::stopSignalReceived() || instance_->stopRequested()) break;
+      pass();
+      if (platform::shutdownRequested()) break;
+      supervisorSleep(instance_, std::chrono::milliseconds(1000));
+      if (platform::takeReloadRequest()) reload("SIGHUP");
+    }
+    if (platform::stopSignalReceived()) DebugLog("HandlerRoutine", "Initiating shutdown...");
+  }
+
+ private:
+  void pass() {
+    platform::CalendarTime now = platform::localNow();
+    if (first_ || now.hour != last_hour_) {
+      last_hour_ = now.hour;
+      hourly();
+    }
+    if (first_ || now.minute != last_minute_) {
+      last_minute_ = now.minute;
+      minutely();
+    }
+    first_ = false;
+    std::string next = readTrigger();
+    if (triggerRaised(trigger_, next)) {
+      DebugLog("main", "Restarting for configuration update");
+      instance_->setStopByte(1);
+      platform::requestShutdown();
+    }
+  }
+
+  void hourly() {
+    int days = static_cast<int>(platform::parseLeadingInt(
+        hostlib::SMSIniGetProfileString("SMSGW", "SMPPDataRetainDays")));
+    hostlib::purgeMMSNotifications(days <= 0 ? 15 : days);
+  }
+
+  void minutely() {
+    StartLinkThreads(false);
+    auto modified = hostlib::smsIni().modifiedTime();
+    if (modified && *modified != ini_modified_) {
+      ini_modified_ = *modified;
+      // Editors write a file in several steps: let the change settle.
+      if (!supervisorSleep(instance_, std::chrono::milliseconds(6000))) return;
+      reload("SMSGW.INI changed");
+    }
+    if (foundation::takeRoutingDbResetRequest()) {
+      DebugLog("main", "RoutingDbReset");
+      DebugLog("main", "RoutingDbReset2");
+    }
+  }
+
+  void reload(const char* why) {
+    DebugLogf("main", "Reloading settings (%s)", why);
+    loadSharedLists();
+    foundation::LoadSettings();
+  }
+
+  platform::SingleInstance* instance_;
+  std::string trigger_;
+  bool first_ = true;
+  int last_hour_ = -1;
+  int last_minute_ = -1;
+  platform::SystemTime ini_modified_{};
+};
+
+void shutdown(std::unique_ptr<platform::SingleInstance> instance) {
+  platform::requestShutdown();
+  foundation::wakeListeningSockets();
+  foundation::inboundEventA().set();
+  foundation::inboundEventB().set();
+  if (!foundation::waitForWorkers(kShutdownBound)) {
+    DebugLogf("main", "Shutdown:  %d threads did not end in time", foundation::runningWorkerCount());
+  }
+  platform::reportEvent(platform::EventType::kSuccess,
+                        format("%s service stopped.", foundation::productBanner()));
+  DebugLog("main", "Shutdown:  Closing log files");
+  hostlib::closeAllMessageIdStores();
+  hostlib::closeMMSNotificationStore();
+  foundation::closeDebugLog();
+  instance.reset();
+}
+
+}  // namespace
+
+bool triggerRaised(const std::string& stored, const std::string& next) {
+  std::string_view a = platform::trim(stored), b = platform::trim(next);
+  if (platform::isAllDigits(a) && platform::isAllDigits(b)) {
+    while (a.size() > 1 && a.front() == '0') a.remove_prefix(1);
+    while (b.size() > 1 && b.front() == '0') b.remove_prefix(1);
+    if (a.size() != b.size()) return b.size() > a.size();
+    return b > a;
+  }
+  return platform::compareNoCase(next, stored) > 0;
+}
+
+int runService(const ServiceOptions& options) {
+  if (auto st = hostlib::setDataDirectory(options.data_dir); !st.ok()) {
+    std::fprintf(stderr, "Cannot use the data directory: %s\n", st.message().c_str());
+    return 255;
+  }
+  // 1. Configuration files.
+  std::string data = hostlib::GetProgramDataDirectory();
+  std::string sms_ini = data + "SMSGW.INI", mmsc_ini = data + "MMSC.INI";
+  if (!ensureFile(sms_ini) || !ensureFile(mmsc_ini)) {
+    std::fprintf(stderr, "Cannot create the configuration files in %s\n", data.c_str());
+    return 255;
+  }
+  hostlib::SMSIniSetFilename(sms_ini);
+  hostlib::MMSCIniSetFilename(mmsc_ini);
+  // 2. Signals.
+  platform::installServiceSignals();
+  // 4. Single instance.
+  auto instance = platform::SingleInstance::acquire(hostlib::GetPrivateDataDirectory());
+  if (!instance.ok()) {
+    if (instance.status().code() == EWOULDBLOCK) {
+      std::fprintf(stderr, "%s is already active on this workstation.\n", foundation::productBanner());
+    } else {
+      std::fprintf(stderr, "Error %d creating shared memory area!\n", instance.status().code());
+    }
+    return 255;
+  }
+  platform::openEventLog(hostlib::GetPrivateDataDirectory() + "EVENTS.LOG");
+  // 6. Settings.
+  foundation::LoadSettings();
+  DebugLog("main", "Before InitStatCounters");
+  DebugLog("main", "After InitStatCounters");
+  // 8. IP notification targets.
+  foundation::StartupFacts facts;
+  facts.ip_notify_targets = !hostlib::MMSCIniGetSection("IPNotify", 16384).empty();
+  // 9. TLS.
+  tls::sslSetCertificateDirectory(hostlib::GetPrivateDataDirectory());
+  facts.tls_available = tls::sslInitLib();
+  facts.server_certificate = facts.tls_available && tls::sslServerCertExists();
+  foundation::setStartupFacts(facts);
+  StartupContext ctx;
+  ctx.facts = facts;
+  // 11. Receive flags of accounts.
+  syncReceiveFlags();
+  // 13. Message-id databases.
+  DebugLog("main", "Before CheckDatabaseIntegrity");
+  CheckDatabaseIntegrity(true);
+  DebugLog("main", "After CheckDatabaseIntegrity");
+  // 14, 15. Lists and extra HTTP arguments.
+  loadSharedLists();
+  (void)foundation::takeRoutingDbResetRequest();
+  readExtraHttpArgs();
+  // 16. Threads before the report.
+  if (!startThreads(Phase::kBeforeReport, ctx)) {
+    platform::requestShutdown();
+    foundation::waitForWorkers(kShutdownBound);
+    return 255;
+  }
+  // 17. The pause that lets the listeners open, then the report.
+  bool running = supervisorSleep(instance->get(), std::chrono::milliseconds(2000));
+  if (running) reportStartup();
+  // 18. The rest of the threads and the links.
+  if (running) {
+    startThreads(Phase::kAfterReport, ctx);
+    StartLinkThreads(true);
+  }
+  // 19. The stored configuration trigger.
+  Supervisor supervisor(instance->get(), readTrigger());
+  supervisor.run();
+  shutdown(std::move(instance.value()));
+  std::fprintf(stderr, "Shutdown complete!\n");
+  return 0;
+}
+
+}  // namespace vek::service

@@ -1,0 +1,21 @@
+#include "service/thread_table.h"
+
+namespace vek::service {
+namespace {
+
+// One row per thread, in start order. Components add theirs here.
+const ThreadRow kThreads[] = {
+    // name, phase, condition, body, argument, copies, prepare
+    {nullptr, Phase::kBeforeReport, nullptr, nullptr, 0, nullptr, nullptr},
+};
+
+}  // namespace
+
+std::span<const ThreadRow> threadTable() {
+  // The sentinel row keeps the array non-empty while no component has a row.
+  size_t n = sizeof kThreads / sizeof kThreads[0];
+  if (n > 0 && kThreads[n - 1].name == nullptr) --n;
+  return std::span<const ThreadRow>(kThreads, n);
+}
+
+}  // namespace vek::service
