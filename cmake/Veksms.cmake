@@ -21,13 +21,14 @@ function(veksms_library folder)
   endif()
 endfunction()
 
-# One GoogleTest program per folder of tests/: every *_test.cc below the folder.
+# One GoogleTest program per folder of tests/: every .cc below the folder
+# (the *_test.cc files and their helpers).
 #
 #   veksms_tests(<folder> DEPS <targets...>)   -> program <folder>_tests
 function(veksms_tests folder)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   string(REPLACE "/" "_" name "${folder}")
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc")
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cc")
   if(NOT srcs)
     return()
   endif()
@@ -37,8 +38,9 @@ function(veksms_tests folder)
   gtest_discover_tests(${name}_tests
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 300
-               ENVIRONMENT "VEKSMS_ORACLES=${VEKSMS_ORACLES_DIR};VEKSMS_BINARY=$<TARGET_FILE:veksms>")
+    PROPERTIES TIMEOUT 300)
+  # Tests that run the gateway program need it built.
+  add_dependencies(${name}_tests veksms)
 endfunction()
 
 # One libFuzzer program per fuzz/<name>_fuzz.cc.

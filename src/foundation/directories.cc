@@ -76,13 +76,19 @@ std::string userDirectory(std::string_view account) {
   return usersDirectory() + pathName(account) + "/";
 }
 
+// UsersQDir / UsersLogDir when set, else the users directory.
+std::string usersBase(const char* key) {
+  std::string v = hostlib::SMSIniGetProfileString("SMSGW", key, "", 260);
+  return v.empty() ? usersDirectory() : configured(false, key, data(), "USERS", false);
+}
+
 std::string userQueueDirectory(std::string_view account) {
-  std::string base = configured(false, "UsersQDir", data(), "USERS", false);
+  std::string base = usersBase("UsersQDir");
   return base + pathName(account) + "/Q/";
 }
 
 std::string userLogDirectory(std::string_view account) {
-  std::string base = configured(false, "UsersLogDir", data(), "USERS", false);
+  std::string base = usersBase("UsersLogDir");
   return base + pathName(account) + "/";
 }
 

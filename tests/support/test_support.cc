@@ -25,7 +25,8 @@ TempDir::~TempDir() {
 
 std::string oraclesDir() {
   const char* env = ::getenv("VEKSMS_ORACLES");
-  if (env == nullptr || *env == '\0') return std::string();
+  if (env == nullptr) env = VEKSMS_DEFAULT_ORACLES;
+  if (*env == '\0') return std::string();
   std::string dir = env;
   if (!std::filesystem::exists(dir + "/README.md")) return std::string();
   return dir;
@@ -33,7 +34,8 @@ std::string oraclesDir() {
 
 std::string gatewayBinary() {
   const char* env = ::getenv("VEKSMS_BINARY");
-  if (env == nullptr || ::access(env, X_OK) != 0) return std::string();
+  if (env == nullptr || *env == '\0') env = VEKSMS_DEFAULT_BINARY;
+  if (::access(env, X_OK) != 0) return std::string();
   return env;
 }
 

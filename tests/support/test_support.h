@@ -25,7 +25,8 @@ class TempDir {
   std::string path_;
 };
 
-// The oracles folder, or "" when absent (tests that need it skip).
+// The oracles folder ($VEKSMS_ORACLES, else the one found at configure
+// time), or "" when absent (tests that need it skip).
 std::string oraclesDir();
 #define VEK_REQUIRE_ORACLES()                                                   \
   do {                                                                          \

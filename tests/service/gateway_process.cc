@@ -1,0 +1,55 @@
+#include "gateway_process.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/files.h"
+
+namespace vek::testing {
+
+bool GatewayProcess::start(std::vector<std::string> extra_args) {
+  platform::ProcessOptions o;
+  o.argv = {gatewayBinary(), "--data-dir", data_dir_};
+  for (auto& a : extra_args) o.argv.push_back(a);
+  auto c = platform::ChildProcess::spawn(o);
+  if (!c.ok()) return false;
+  child_ = std::move(c.value());
+  child_.closeStdin();
+  ::fcntl(child_.stdoutFd(), F_SETFL, O_NONBLOCK);
+  return true;
+}
+
+bool GatewayProcess::waitStarted(std::chrono::milliseconds timeout) {
+  std::string events = data_dir_ + "/private/EVENTS.LOG";
+  return waitUntil([&] { return readText(events).find("service started.") != std::string::npos; }, timeout);
+}
+
+std::string GatewayProcess::output() {
+  char buf[4096];
+  ssize_t n;
+  while (child_.stdoutFd() >= 0 && (n = ::read(child_.stdoutFd(), buf, sizeof buf)) > 0)
+    output_.append(buf, static_cast<size_t>(n));
+  return output_;
+}
+
+bool GatewayProcess::waitExit(std::chrono::milliseconds timeout, int* exit_code) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    output();
+    if (child_.wait(std::chrono::milliseconds(20), exit_code)) {
+      output();
+      return true;
+    }
+  }
+  return false;
+}
+
+platform::ProcessResult runGateway(const std::vector<std::string>& args, std::chrono::milliseconds limit) {
+  platform::ProcessOptions o;
+  o.argv = {gatewayBinary()};
+  for (const auto& a : args) o.argv.push_back(a);
+  o.time_limit = limit;
+  return platform::runProcess(o);
+}
+
+}  // namespace vek::testing
