@@ -9,14 +9,18 @@ namespace {
 const char* const kDays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const kLongMonths[12] = {"January", "February", "March",     "April",
-                                     "May",     "June",     "July",      "August",
-                                     "September", "October", "November", "December"};
+const char* const kLongMonths[12] = {"January",   "February", "March",    "April",
+                                     "May",       "June",     "July",     "August",
+                                     "September", "October",  "November", "December"};
 
 }  // namespace
 
-const char* dayName(int weekday) { return kDays[(weekday >= 0 && weekday <= 6) ? weekday : 0]; }
-const char* monthName(int month) { return kMonths[(month >= 1 && month <= 12) ? month - 1 : 0]; }
+const char* dayName(int weekday) {
+  return kDays[(weekday >= 0 && weekday <= 6) ? weekday : 0];
+}
+const char* monthName(int month) {
+  return kMonths[(month >= 1 && month <= 12) ? month - 1 : 0];
+}
 const char* longMonthName(int month) {
   return kLongMonths[(month >= 1 && month <= 12) ? month - 1 : 0];
 }
@@ -34,7 +38,9 @@ std::string mailDate(const platform::CalendarTime& local) {
   return buf;
 }
 
-std::string mailDateNow() { return mailDate(platform::localNow()); }
+std::string mailDateNow() {
+  return mailDate(platform::localNow());
+}
 
 std::string longLocalDate(const platform::CalendarTime& local) {
   char buf[64];
@@ -59,11 +65,13 @@ std::string httpDateFromLocal(const platform::CalendarTime& local) {
 
 std::string httpDateFromUtc(const platform::CalendarTime& utc) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%s, %02d %s %d %02d:%02d:%02d GMT", dayName(utc.weekday),
-                utc.day, monthName(utc.month), utc.year, utc.hour, utc.minute, utc.second);
+  std::snprintf(buf, sizeof buf, "%s, %02d %s %d %02d:%02d:%02d GMT", dayName(utc.weekday), utc.day,
+                monthName(utc.month), utc.year, utc.hour, utc.minute, utc.second);
   return buf;
 }
 
-std::string httpDate(platform::SystemTime t) { return httpDateFromUtc(platform::toUtc(t)); }
+std::string httpDate(platform::SystemTime t) {
+  return httpDateFromUtc(platform::toUtc(t));
+}
 
 }  // namespace vek::foundation

@@ -43,7 +43,9 @@ std::atomic<int> g_safe_index{-1};
 
 // The whole date, not only the day of the month: a log left open for a
 // month must still rotate on the same day of the next one.
-int dateKey(const platform::CalendarTime& t) { return t.year * 10000 + t.month * 100 + t.day; }
+int dateKey(const platform::CalendarTime& t) {
+  return t.year * 10000 + t.month * 100 + t.day;
+}
 
 std::string logPath(const DebugLogConfig& c) {
   return platform::joinPath(c.directory, "SMSDEBUG.LOG");
@@ -201,8 +203,12 @@ void closeDebugLog() {
   s.opened_date = -1;
 }
 
-bool debugEnabled() { return g_enabled.load(std::memory_order_acquire); }
-bool debug2Enabled() { return g_detailed.load(std::memory_order_acquire); }
+bool debugEnabled() {
+  return g_enabled.load(std::memory_order_acquire);
+}
+bool debug2Enabled() {
+  return g_detailed.load(std::memory_order_acquire);
+}
 
 void DebugLog(std::string_view tag, std::string_view text) {
   if (!debugEnabled()) return;

@@ -22,10 +22,10 @@
 namespace vek::foundation {
 
 struct DebugLogConfig {
-  bool enabled = false;        // `Debug`
-  bool detailed = false;       // `Debug2`
+  bool enabled = false;               // `Debug`
+  bool detailed = false;              // `Debug2`
   uint64_t max_bytes = 512ull << 20;  // `DebugMaxSize` in bytes; 0 = no size limit
-  std::string directory;       // the debug-log directory
+  std::string directory;              // the debug-log directory
   bool echo_to_stderr = true;
   // The pauses around the rename during rotation (they give other
   // processes that read the log time to let go of it).

@@ -62,7 +62,9 @@ std::chrono::milliseconds setNoResourcesPauseUnit(std::chrono::milliseconds unit
   return std::chrono::milliseconds(g_pause_unit_ms.exchange(unit.count()));
 }
 
-bool isNoResourcesError(int err) { return err == ENOMEM || err == ENOBUFS || err == EAGAIN; }
+bool isNoResourcesError(int err) {
+  return err == ENOMEM || err == ENOBUFS || err == EAGAIN;
+}
 
 bool retryOnNoResources(std::string_view tag, const std::function<bool()>& attempt) {
   unsigned retries = 0;
@@ -192,8 +194,8 @@ platform::Status replaceFileTail(int fd, uint64_t offset, std::string_view text)
   size_t put = 0;
   bool ok = retryOnNoResources("WriteFileWithRetry", [&] {
     while (put < text.size()) {
-      ssize_t n = ::pwrite(fd, text.data() + put, text.size() - put,
-                           static_cast<off_t>(offset + put));
+      ssize_t n =
+          ::pwrite(fd, text.data() + put, text.size() - put, static_cast<off_t>(offset + put));
       if (n < 0) {
         if (errno == EINTR) continue;
         return false;

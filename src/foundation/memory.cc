@@ -22,10 +22,13 @@ constexpr uint64_t kDeadMagic = 0x4757424c4f434b30ull;
 
 std::atomic<uint32_t> g_blocks{0};
 
-Header* headerOf(void* block) { return static_cast<Header*>(block) - 1; }
+Header* headerOf(void* block) {
+  return static_cast<Header*>(block) - 1;
+}
 
 void logCount(const char* tag) {
-  if (debug2Enabled()) DebugLogf(tag, "Memory blocks = %u", g_blocks.load(std::memory_order_relaxed));
+  if (debug2Enabled())
+    DebugLogf(tag, "Memory blocks = %u", g_blocks.load(std::memory_order_relaxed));
 }
 
 }  // namespace
@@ -74,6 +77,8 @@ bool GWfree(void* block) {
   return true;
 }
 
-uint32_t memoryBlockCount() { return g_blocks.load(std::memory_order_relaxed); }
+uint32_t memoryBlockCount() {
+  return g_blocks.load(std::memory_order_relaxed);
+}
 
 }  // namespace vek::foundation

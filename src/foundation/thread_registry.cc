@@ -3,7 +3,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -21,16 +23,41 @@ struct Slot {
 };
 
 Slot g_slots[kThreadSlots];
-std::mutex g_mu;
+std::mutex g_mu;  // slot claiming and the running count
+std::condition_variable g_none_running;
 std::atomic<unsigned> g_registered{0};
-std::atomic<int> g_running{0};
+std::atomic<int> g_running{0};  // changed under g_mu, read without it
 thread_local unsigned t_number = 0;
 
-long systemThreadId() { return static_cast<long>(::syscall(SYS_gettid)); }
+long systemThreadId() {
+  return static_cast<long>(::syscall(SYS_gettid));
+}
+
+void countUp() {
+  std::scoped_lock lk(g_mu);
+  g_running.fetch_add(1);
+}
+
+void countDown() {
+  std::scoped_lock lk(g_mu);
+  if (g_running.fetch_sub(1) == 1) g_none_running.notify_all();
+}
+
+void setDescription(Slot& slot, std::string_view description) {
+  size_t n = std::min(description.size(), kThreadDescriptionMax);
+  std::memcpy(slot.description, description.data(), n);
+  slot.description[n] = '\0';
+}
 
 }  // namespace
 
 unsigned AssignThreadNumber(std::string_view description) {
+  // A thread that registers twice keeps its slot: a second one would never
+  // be released.
+  if (t_number != 0) {
+    setDescription(g_slots[t_number - 1], description);
+    return t_number;
+  }
   long me = systemThreadId();
   unsigned number = 0;
   {
@@ -45,10 +72,7 @@ unsigned AssignThreadNumber(std::string_view description) {
     }
   }
   if (number == 0) return 0;
-  Slot& slot = g_slots[number - 1];
-  size_t n = std::min(description.size(), kThreadDescriptionMax);
-  std::memcpy(slot.description, description.data(), n);
-  slot.description[n] = '\0';
+  setDescription(g_slots[number - 1], description);
   t_number = number;
   Debug2Log("AssignThreadNumber", description);
   return number;
@@ -66,7 +90,9 @@ unsigned ReleaseThreadNumber() {
   return number;
 }
 
-unsigned currentThreadNumber() { return t_number; }
+unsigned currentThreadNumber() {
+  return t_number;
+}
 
 std::string threadDescription(unsigned number) {
   char buf[kThreadDescriptionMax + 1];
@@ -84,25 +110,29 @@ void threadDescriptionSafe(unsigned number, char* buf, size_t size) {
   buf[i] = '\0';
 }
 
-unsigned registeredThreadCount() { return g_registered.load(); }
+unsigned registeredThreadCount() {
+  return g_registered.load();
+}
 
-int runningWorkerCount() { return g_running.load(); }
+int runningWorkerCount() {
+  return g_running.load();
+}
 
 WorkerScope::WorkerScope(std::string_view description, bool already_counted) {
-  if (!already_counted) g_running.fetch_add(1);
+  if (!already_counted) countUp();
   number_ = AssignThreadNumber(description);
   platform::installAltStack();
 }
 
 WorkerScope::~WorkerScope() {
   ReleaseThreadNumber();
-  g_running.fetch_sub(1);
+  countDown();
 }
 
 bool startWorkerThread(std::string description, std::function<void()> body) {
   // Counted before the thread exists, so that a shutdown that starts right
   // now still waits for it.
-  g_running.fetch_add(1);
+  countUp();
   try {
     std::thread t([description = std::move(description), body = std::move(body)] {
       WorkerScope scope(description, /*already_counted=*/true);
@@ -117,18 +147,14 @@ bool startWorkerThread(std::string description, std::function<void()> body) {
     t.detach();
     return true;
   } catch (const std::system_error&) {
-    g_running.fetch_sub(1);
+    countDown();
     return false;
   }
 }
 
 bool waitForWorkers(std::chrono::milliseconds bound) {
-  auto deadline = std::chrono::steady_clock::now() + bound;
-  while (g_running.load() > 0) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+  std::unique_lock lk(g_mu);
+  return g_none_running.wait_for(lk, bound, [] { return g_running.load() <= 0; });
 }
 
 }  // namespace vek::foundation

@@ -1,0 +1,96 @@
+#include "foundation/thread_registry.h"
+
+#include <future>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "foundation/debug_log.h"
+#include "support/test_support.h"
+
+namespace vek::foundation {
+namespace {
+
+using vek::testing::readText;
+using vek::testing::TempDir;
+
+class ThreadRegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DebugLogConfig c;
+    c.enabled = true;
+    c.detailed = true;
+    c.directory = dir_.path();
+    c.echo_to_stderr = false;
+    c.rotation_pause = std::chrono::milliseconds(0);
+    configureDebugLog(c);
+  }
+  void TearDown() override { configureDebugLog(DebugLogConfig{}); }
+  std::string log() const { return readText(dir_.file("SMSDEBUG.LOG")); }
+
+  TempDir dir_;
+};
+
+TEST_F(ThreadRegistryTest, WorkerIsNumberedWhileRunningAndWaitedFor) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<unsigned> number;
+  ASSERT_TRUE(startWorkerThread("ThreadHoldOn", [&, released] {
+    number.set_value(currentThreadNumber());
+    released.wait();
+  }));
+  unsigned n = number.get_future().get();
+  ASSERT_NE(n, 0u);
+  EXPECT_EQ(threadDescription(n), "ThreadHoldOn");
+  EXPECT_GE(runningWorkerCount(), 1);
+  EXPECT_FALSE(waitForWorkers(std::chrono::milliseconds(20)));
+
+  release.set_value();
+  ASSERT_TRUE(waitForWorkers(std::chrono::seconds(10)));
+  EXPECT_EQ(runningWorkerCount(), 0);
+  EXPECT_EQ(threadDescription(n), "");
+  std::string text = log();
+  EXPECT_NE(text.find("AssignThreadNumber:  ThreadHoldOn\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("ReleaseThreadNumber:  ThreadHoldOn\r\n"), std::string::npos) << text;
+}
+
+TEST_F(ThreadRegistryTest, ExceptionInWorkerIsLoggedAndTheThreadStillEnds) {
+  ASSERT_TRUE(startWorkerThread("ThreadThrows", [] { throw std::runtime_error("disk gone"); }));
+  ASSERT_TRUE(waitForWorkers(std::chrono::seconds(10)));
+  EXPECT_NE(log().find("ThreadThrows:  Unhandled exception: disk gone\r\n"), std::string::npos);
+}
+
+TEST_F(ThreadRegistryTest, SecondAssignKeepsTheSlotAndDescriptionIsCut) {
+  std::thread([] {
+    unsigned first = AssignThreadNumber("ThreadFirstName");
+    ASSERT_NE(first, 0u);
+    std::string long_name(150, 'd');
+    EXPECT_EQ(AssignThreadNumber(long_name), first);
+    EXPECT_EQ(threadDescription(first), std::string(kThreadDescriptionMax, 'd'));
+    EXPECT_EQ(ReleaseThreadNumber(), first);
+    EXPECT_EQ(ReleaseThreadNumber(), 0u);
+    EXPECT_EQ(currentThreadNumber(), 0u);
+  }).join();
+}
+
+TEST_F(ThreadRegistryTest, ConcurrentWorkersGetDistinctNumbers) {
+  constexpr int kWorkers = 16;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::vector<std::promise<unsigned>> numbers(kWorkers);
+  for (int i = 0; i < kWorkers; ++i) {
+    ASSERT_TRUE(startWorkerThread("ThreadMany", [&numbers, i, released] {
+      numbers[i].set_value(currentThreadNumber());
+      released.wait();
+    }));
+  }
+  std::set<unsigned> seen;
+  for (auto& p : numbers) seen.insert(p.get_future().get());
+  release.set_value();
+  ASSERT_TRUE(waitForWorkers(std::chrono::seconds(10)));
+  EXPECT_EQ(seen.size(), static_cast<size_t>(kWorkers));
+  EXPECT_EQ(seen.count(0u), 0u);
+}
+
+}  // namespace
+}  // namespace vek::foundation
