@@ -1,0 +1,49 @@
+#include "encoding/hex_text.h"
+
+namespace vek::encoding {
+
+uint32_t HexStringToInt(std::string_view text) {
+  uint32_t value = 0;
+  for (char c : text) {
+    const int d = hexDigitValue(c);
+    if (d < 0) break;
+    value = (value << 4) | static_cast<uint32_t>(d);
+  }
+  return value;
+}
+
+uint8_t HexPairToByte(std::string_view* cursor) {
+  uint8_t value = 0;
+  for (int k = 0; k < 2 && !cursor->empty(); ++k) {
+    const int d = hexDigitValue(cursor->front());
+    if (d < 0) break;
+    value = static_cast<uint8_t>((value << 4) | d);
+    cursor->remove_prefix(1);
+  }
+  return value;
+}
+
+std::vector<uint8_t> hexToOctets(std::string_view hex) {
+  std::vector<uint8_t> out;
+  out.reserve(hex.size() / 2);
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    const int hi = hexDigitValue(hex[i]);
+    const int lo = hexDigitValue(hex[i + 1]);
+    if (hi < 0 || lo < 0) break;
+    out.push_back(static_cast<uint8_t>((hi << 4) | lo));
+  }
+  return out;
+}
+
+std::string octetsToHex(const uint8_t* data, size_t size) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.resize(size * 2);
+  for (size_t i = 0; i < size; ++i) {
+    out[2 * i] = kDigits[data[i] >> 4];
+    out[2 * i + 1] = kDigits[data[i] & 0xF];
+  }
+  return out;
+}
+
+}  // namespace vek::encoding

@@ -1,0 +1,71 @@
+#include "encoding/septet_packing.h"
+
+#include "encoding/gsm_alphabet.h"
+#include "encoding/hex_text.h"
+
+namespace vek::encoding {
+
+std::string PackGSMSeptetsToHex(std::string_view septets, size_t fill_offset) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const size_t fill = fillBitsForOffset(fill_offset);
+  const size_t octets = (fill + 7 * septets.size() + 7) / 8;
+  std::string out(octets * 2, '0');
+  uint32_t acc = 0;  // bits not yet written, lowest first
+  unsigned bits = static_cast<unsigned>(fill);
+  size_t o = 0;
+  for (char c : septets) {
+    acc |= static_cast<uint32_t>(static_cast<uint8_t>(c) & 0x7F) << bits;
+    bits += 7;
+    while (bits >= 8) {
+      out[o++] = kDigits[(acc >> 4) & 0xF];
+      out[o++] = kDigits[acc & 0xF];
+      acc >>= 8;
+      bits -= 8;
+    }
+  }
+  if (bits > 0 && o < out.size()) {
+    out[o++] = kDigits[(acc >> 4) & 0xF];
+    out[o++] = kDigits[acc & 0xF];
+  }
+  return out;
+}
+
+std::string UnpackHexToGSMSeptets(std::string_view hex, size_t fill_offset, size_t capacity) {
+  std::string out;
+  const unsigned fill = fillBitsForOffset(fill_offset);
+  uint32_t acc = 0;
+  unsigned bits = 0;
+  size_t total_bits = 0;
+  bool skipped_fill = fill == 0;
+  for (size_t i = 0; i + 1 < hex.size() && out.size() < capacity; i += 2) {
+    const int hi = hexDigitValue(hex[i]);
+    const int lo = hexDigitValue(hex[i + 1]);
+    if (hi < 0 || lo < 0) break;
+    acc |= static_cast<uint32_t>((hi << 4) | lo) << bits;
+    bits += 8;
+    total_bits += 8;
+    if (!skipped_fill) {
+      acc >>= fill;
+      bits -= fill;
+      skipped_fill = true;
+    }
+    while (bits >= 7 && out.size() < capacity) {
+      out.push_back(static_cast<char>(acc & 0x7F));
+      acc >>= 7;
+      bits -= 7;
+    }
+  }
+  // A whole number of septets filled the octets exactly: a final zero
+  // septet is the padding the packer left in the last octet.
+  if (!out.empty() && total_bits >= fill && (total_bits - fill) % 7 == 0 &&
+      (total_bits - fill) / 7 == out.size() && out.back() == 0) {
+    out.pop_back();
+  }
+  return out;
+}
+
+std::string GSMHexToLatin1String(std::string_view hex, size_t fill_offset) {
+  return GSMToLatin1String(UnpackHexToGSMSeptets(hex, fill_offset));
+}
+
+}  // namespace vek::encoding
