@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "encoding/shift_tables.h"
 #include "foundation/debug_log.h"
 #include "foundation/directories.h"
 #include "foundation/service_state.h"
@@ -10,6 +11,7 @@
 #include "foundation/thread_registry.h"
 #include "hostlib/accounts.h"
 #include "hostlib/host.h"
+#include "hostlib/host_library.h"
 #include "hostlib/message_ids.h"
 #include "hostlib/mms_notifications.h"
 #include "platform/clock.h"
@@ -262,6 +264,7 @@ int runService(const ServiceOptions& options) {
   }
   hostlib::SMSIniSetFilename(sms_ini);
   hostlib::MMSCIniSetFilename(mmsc_ini);
+  hostlib::bindGsmConversions(&encoding::GSM7ToUTF8String, &encoding::UTF8ToShiftTableString);
   // 2. Signals.
   platform::installServiceSignals();
   // 4. Single instance.
