@@ -1,0 +1,348 @@
+#include "protocols/smpp/client.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <unordered_map>
+
+#include "foundation/debug_log.h"
+#include "platform/snapshot.h"
+#include "platform/socket.h"
+#include "protocols/smpp/session.h"
+#include "protocols/smpp/tlv.h"
+
+namespace vek::smpp {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kConnectTimeoutMs = 30000;
+constexpr milliseconds kUnbindTimeout{5000};
+// Received messages waiting for SMPPReceiveFromAsyncQ, per link. Beyond this
+// the centre is told to retry later (ESME_RMSGQFUL) rather than queue without end.
+constexpr size_t kMaxAsyncQueue = 10000;
+
+platform::Snapshot<ReceiveMessageCallback>& receiveCallback() {
+  static platform::Snapshot<ReceiveMessageCallback> cb;
+  return cb;
+}
+
+struct AsyncQueue {
+  std::mutex mu;
+  std::condition_variable cv;
+  std::deque<InboundMessage> items;
+};
+
+std::shared_ptr<AsyncQueue> asyncQueue(const std::string& link) {
+  static std::mutex mu;
+  static std::unordered_map<std::string, std::shared_ptr<AsyncQueue>> queues;
+  std::scoped_lock lk(mu);
+  auto& q = queues[link];
+  if (!q) q = std::make_shared<AsyncQueue>();
+  return q;
+}
+
+int deliver(const InboundMessage& m) {
+  auto cb = receiveCallback().get();
+  if (!*cb) return 0;
+  return (*cb)(m);
+}
+
+uint8_t effectiveVersion(uint8_t asked, uint8_t negotiated) {
+  return asked == 0x33 || negotiated == 0x33 ? 0x33 : 0x34;
+}
+
+}  // namespace
+
+// The client side of a session: answers what a message centre sends.
+class ClientSession final : public Session {
+ public:
+  ClientSession() : Session(Side::kClient) {}
+  bool async_receive = false;
+
+ protected:
+  void onRequest(const Pdu& pdu) override {
+    switch (pdu.command_id) {
+      case cmd::kDeliverSm:
+      case cmd::kDataSm:
+        onMessage(pdu);
+        return;
+      case cmd::kEnquireLink:
+        send(makeResponse(pdu, status::kOk));
+        return;
+      case cmd::kUnbind:
+        send(makeResponse(pdu, status::kOk));
+        setState(State::kClosed);
+        markBroken("unbound by the SMPP server");
+        return;
+      case cmd::kAlertNotification:
+        foundation::DebugLogf("SMPPConnection", "%s: alert_notification for %s", name().c_str(),
+                              pdu.source.addr.c_str());
+        return;
+      case cmd::kOutbind:
+        foundation::DebugLogf("SMPPConnection", "%s: outbind ignored on a bound connection",
+                              name().c_str());
+        return;
+      default:
+        send(makeResponse(pdu, status::kInvCmdId));
+        return;
+    }
+  }
+
+ private:
+  void onMessage(const Pdu& pdu) {
+    Pdu resp = makeResponse(pdu, status::kOk);
+    if (state() == State::kOpen) {
+      resp.command_status = status::kInvBndSts;
+      send(resp);
+      return;
+    }
+    InboundMessage m = inboundFromPdu(pdu, name(), *currentOptionTable());
+    if (async_receive) {
+      auto q = asyncQueue(name());
+      {
+        std::scoped_lock lk(q->mu);
+        if (q->items.size() >= kMaxAsyncQueue)
+          resp.command_status = status::kMsgQFul;
+        else
+          q->items.push_back(std::move(m));
+      }
+      q->cv.notify_one();
+    } else if (deliver(m) == 0) {
+      resp.command_status = status::kRxTAppn;
+    }
+    send(resp);
+  }
+};
+
+struct Connection::Impl {
+  ClientSession session;
+  Pdu request, response;
+};
+
+Connection::Connection() : impl_(std::make_unique<Impl>()) {}
+Connection::~Connection() = default;
+
+void Connection::setCommandTimeout(std::chrono::milliseconds timeout) {
+  impl_->session.setCommandTimeout(timeout.count() > 0 ? timeout : milliseconds(120000));
+}
+void Connection::setAsyncReceive(bool on) {
+  impl_->session.async_receive = on;
+}
+const std::string& Connection::linkName() const {
+  return impl_->session.name();
+}
+bool Connection::bound() const {
+  return impl_->session.bound();
+}
+uint8_t Connection::version() const {
+  return impl_->session.version();
+}
+size_t Connection::outstanding() const {
+  return impl_->session.outstanding();
+}
+tls::Stream& Connection::stream() {
+  return impl_->session.stream();
+}
+
+uint32_t SMPPConnect(Connection& conn, tls::Stream stream, const std::string& link_name,
+                     const std::string& host, uint16_t port) {
+  if (!stream.valid()) {
+    auto fd = platform::connectTcp(host, port, kConnectTimeoutMs);
+    if (!fd) {
+      foundation::DebugLogf("SMPPConnect", "%s: %s", link_name.c_str(),
+                            fd.status().message().c_str());
+      return status::kConnectFailed;
+    }
+    stream = tls::Stream(std::move(*fd));
+  }
+  conn.impl().session.attach(std::move(stream), link_name);
+  if (protocolDebug())
+    foundation::DebugLogf("SMPPConnect", "%s: connected to %s:%u", link_name.c_str(), host.c_str(),
+                          port);
+  return status::kOk;
+}
+
+uint32_t SMPPBind(Connection& conn, uint8_t version, int bind_type, const std::string& system_id,
+                  const std::string& password, const std::string& system_type,
+                  const std::string& address_range) {
+  Session& s = conn.impl().session;
+  if (!s.alive()) return status::kNotConnected;
+  if (s.state() != Session::State::kOpen) return status::kAlyBnd;
+  if (system_id.size() >= kSystemIdMax) return status::kInvSysId;
+  if (password.size() >= kPasswordMax) return status::kInvPaswd;
+  if (system_type.size() >= kSystemTypeMax) return status::kInvSysTyp;
+  if (address_range.size() >= kAddressRangeMax) return status::kInvalidArgument;
+  Pdu& req = conn.impl().request;
+  req.clear();
+  switch (bind_type) {
+    case kBindTypeReceiver:
+      req.command_id = cmd::kBindReceiver;
+      break;
+    case kBindTypeTransmitter:
+      req.command_id = cmd::kBindTransmitter;
+      break;
+    case kBindTypeTransceiver:
+      req.command_id = cmd::kBindTransceiver;
+      break;
+    default:
+      return status::kInvalidArgument;
+  }
+  uint8_t v = version == 0x33 ? 0x33 : 0x34;
+  s.setVersion(v);
+  req.system_id = system_id;
+  req.password = password;
+  req.system_type = system_type;
+  req.interface_version = v;
+  req.address_range.addr = address_range;
+  Pdu& resp = conn.impl().response;
+  uint32_t st = s.transact(req, &resp);
+  if (st != status::kOk) {
+    foundation::DebugLogf("SMPPBind", "%s: %s", s.name().c_str(), statusText(st).c_str());
+    return st;
+  }
+  // A centre that says it speaks an older version gets no TLVs from us.
+  if (const Tlv* t = resp.findTlv(tag::kScInterfaceVersion);
+      t && t->value.size() == 1 && static_cast<uint8_t>(t->value[0]) < 0x34)
+    s.setVersion(0x33);
+  s.setState(bind_type == kBindTypeReceiver      ? Session::State::kBoundRx
+             : bind_type == kBindTypeTransmitter ? Session::State::kBoundTx
+                                                 : Session::State::kBoundTrx);
+  if (protocolDebug())
+    foundation::DebugLogf("SMPPBind", "%s: bound as %s to %s", s.name().c_str(),
+                          commandName(req.command_id), resp.system_id.c_str());
+  return status::kOk;
+}
+
+std::string SMPPErrorText(uint32_t code) {
+  return statusText(code);
+}
+
+namespace {
+
+uint32_t prepareSubmit(Connection& conn, uint8_t version, const OutboundMessage& m,
+                       const std::string& request_file) {
+  Session& s = conn.impl().session;
+  if (!s.bound()) return status::kNotConnected;
+  if (s.state() == Session::State::kBoundRx) return status::kInvBndSts;
+  std::string skipped;
+  uint32_t st = buildMessagePdu(cmd::kSubmitSm, m, effectiveVersion(version, s.version()),
+                                *currentOptionTable(), &conn.impl().request, &skipped);
+  if (!skipped.empty())
+    foundation::DebugLogf("SMPPSubmitMessage",
+                          "%s: %s: options not sent (unknown name or bad value): %s",
+                          s.name().c_str(), request_file.c_str(), skipped.c_str());
+  if (st != status::kOk)
+    foundation::DebugLogf("SMPPSubmitMessage", "%s: %s refused: %s", s.name().c_str(),
+                          request_file.c_str(), statusText(st).c_str());
+  return st;
+}
+
+OutboundMessage outbound(const std::string& sender, const std::string& recipient, uint8_t pid,
+                         uint8_t dcs, const std::string& udh, const std::string& data,
+                         uint32_t flags, bool binary, const std::string& params) {
+  OutboundMessage m;
+  m.sender = sender;
+  m.recipient = recipient;
+  m.pid = pid;
+  m.dcs = dcs;
+  m.udh = udh;
+  m.data = data;
+  m.flags = flags;
+  m.binary = binary;
+  m.params = params;
+  return m;
+}
+
+}  // namespace
+
+uint32_t SMPPSubmitMessage(Connection& conn, uint8_t version, const std::string& sender,
+                           const std::string& recipient, uint8_t pid, uint8_t dcs,
+                           const std::string& udh, const std::string& data, uint32_t flags,
+                           bool binary, std::string* message_id, const std::string& request_file,
+                           const std::string& params) {
+  if (message_id) message_id->clear();
+  uint32_t st = prepareSubmit(
+      conn, version, outbound(sender, recipient, pid, dcs, udh, data, flags, binary, params),
+      request_file);
+  if (st != status::kOk) return st;
+  Pdu& resp = conn.impl().response;
+  st = conn.impl().session.transact(conn.impl().request, &resp);
+  if (st == status::kOk && message_id) *message_id = resp.message_id;
+  return st;
+}
+
+uint32_t SMPPSubmitMessageAsync(Connection& conn, uint8_t version, const std::string& sender,
+                                const std::string& recipient, uint8_t pid, uint8_t dcs,
+                                const std::string& udh, const std::string& data, uint32_t flags,
+                                bool binary, const std::string& request_file,
+                                const std::string& params, std::shared_ptr<AsyncSubmit> ctx) {
+  uint32_t st = prepareSubmit(
+      conn, version, outbound(sender, recipient, pid, dcs, udh, data, flags, binary, params),
+      request_file);
+  if (st != status::kOk) return st;
+  return conn.impl().session.sendAsync(conn.impl().request, std::move(ctx));
+}
+
+int SMPPYield(Connection& conn, uint8_t /*version*/, std::chrono::milliseconds wait,
+              bool* connection_error) {
+  int n = conn.impl().session.service(wait);
+  if (n < 0) {
+    if (connection_error) *connection_error = true;
+    return 0;
+  }
+  return n;
+}
+
+int SMPPCheckLinkStatus(Connection& conn) {
+  return conn.impl().session.bound() ? 1 : 0;
+}
+
+uint32_t SMPPEnquireLink(Connection& conn, uint8_t /*version*/) {
+  Pdu& req = conn.impl().request;
+  req.clear();
+  req.command_id = cmd::kEnquireLink;
+  return conn.impl().session.transact(req, &conn.impl().response);
+}
+
+uint32_t SMPPUnbind(Connection& conn, uint8_t /*version*/) {
+  Session& s = conn.impl().session;
+  if (!s.alive()) return status::kNotConnected;
+  Pdu& req = conn.impl().request;
+  req.clear();
+  req.command_id = cmd::kUnbind;
+  milliseconds saved = s.commandTimeout();
+  s.setCommandTimeout(std::min(saved, kUnbindTimeout));
+  uint32_t st = s.transact(req, &conn.impl().response);
+  s.setCommandTimeout(saved);
+  s.close();
+  return st;
+}
+
+int SMPPReceiveFromAsyncQ(const std::string& link_name, std::chrono::milliseconds wait) {
+  auto q = asyncQueue(link_name);
+  std::deque<InboundMessage> batch;
+  {
+    std::unique_lock lk(q->mu);
+    if (q->items.empty() && wait.count() > 0)
+      q->cv.wait_for(lk, wait, [&] { return !q->items.empty(); });
+    batch.swap(q->items);
+  }
+  int n = 0;
+  for (const auto& m : batch) {
+    deliver(m);
+    ++n;
+  }
+  return n;
+}
+
+void SMPPSetReceiveMessageCallback(ReceiveMessageCallback callback) {
+  receiveCallback().publish(std::move(callback));
+}
+
+void SMPPSetDebugMode(int on) {
+  setProtocolDebug(on != 0);
+}
+
+}  // namespace vek::smpp

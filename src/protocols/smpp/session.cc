@@ -1,0 +1,293 @@
+#include "protocols/smpp/session.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "foundation/debug_log.h"
+#include "platform/shutdown.h"
+
+namespace vek::smpp {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<bool> g_debug{false};
+
+constexpr size_t kReadChunk = 64 * 1024;
+// Waits are cut into slices so that a shutdown request is seen promptly.
+constexpr milliseconds kSlice{200};
+constexpr milliseconds kWriteTimeout{30000};
+constexpr milliseconds kTimeoutCheckInterval{100};
+
+}  // namespace
+
+void setProtocolDebug(bool on) {
+  g_debug.store(on, std::memory_order_relaxed);
+}
+bool protocolDebug() {
+  return g_debug.load(std::memory_order_relaxed) && foundation::debugEnabled();
+}
+
+Session::Session(Side side) : side_(side) {}
+
+Session::~Session() {
+  close();
+}
+
+void Session::attach(tls::Stream stream, std::string name) {
+  close();
+  stream_ = std::move(stream);
+  name_ = std::move(name);
+  broken_ = false;
+  state_ = State::kOpen;
+  sequence_ = 0;
+  rstart_ = rend_ = 0;
+  sync_seq_ = 0;
+  sync_done_ = false;
+  last_rx_ = Clock::now();
+}
+
+void Session::close() {
+  failAll(status::kConnectionLost);
+  stream_.close();
+  state_ = State::kClosed;
+}
+
+void Session::markBroken(const char* why) {
+  if (!broken_ && stream_.valid())
+    foundation::DebugLogf("SMPPConnection", "%s: %s", name_.c_str(), why);
+  broken_ = true;
+  failAll(status::kConnectionLost);
+}
+
+uint32_t Session::nextSequence() {
+  // 1 .. 0x7FFFFFFF, as the standard allows.
+  sequence_ = sequence_ >= 0x7FFFFFFF ? 1 : sequence_ + 1;
+  return sequence_;
+}
+
+void Session::logPdu(const char* direction, const Pdu& pdu, size_t length) const {
+  foundation::DebugLogf("SMPPProtocol", "%s: %s %s seq=%u status=0x%08X length=%zu", name_.c_str(),
+                        direction, commandName(pdu.command_id), pdu.sequence, pdu.command_status,
+                        length);
+}
+
+bool Session::send(const Pdu& pdu) {
+  if (!alive()) return false;
+  tx_.clear();
+  encodePdu(pdu, &tx_, version_ != 0x33);
+  if (protocolDebug()) logPdu("sent", pdu, tx_.size());
+  auto data = std::string_view(reinterpret_cast<const char*>(tx_.data().data()), tx_.size());
+  if (stream_.writeAll(data, static_cast<int>(kWriteTimeout.count())) != platform::IoStatus::kOk) {
+    markBroken("write failed, connection closed");
+    return false;
+  }
+  return true;
+}
+
+uint32_t Session::transact(Pdu& request, Pdu* response) {
+  if (!alive()) return status::kNotConnected;
+  // A callback may not wait for the peer: it runs inside a wait already.
+  if (sync_seq_ != 0 || dispatching_) return status::kInvalidArgument;
+  request.sequence = nextSequence();
+  sync_seq_ = request.sequence;
+  sync_expected_ = request.command_id | cmd::kResponseBit;
+  sync_done_ = false;
+  auto sent = Clock::now();
+  if (!send(request)) {
+    sync_seq_ = 0;
+    return status::kConnectionLost;
+  }
+  auto deadline = sent + command_timeout_;
+  while (!sync_done_) {
+    if (!alive() || platform::shutdownRequested()) {
+      sync_seq_ = 0;
+      return status::kConnectionLost;
+    }
+    auto now = Clock::now();
+    if (now >= deadline) {
+      sync_seq_ = 0;
+      // Silence since the request went out: the peer is gone, not just slow.
+      if (last_rx_ < sent) markBroken("no answer from the peer, connection considered dead");
+      return status::kTimeout;
+    }
+    service(std::min(std::chrono::duration_cast<milliseconds>(deadline - now), kSlice));
+  }
+  sync_seq_ = 0;
+  *response = std::move(sync_resp_);
+  if (response->command_id == cmd::kGenericNack)
+    return response->command_status != status::kOk ? response->command_status
+                                                   : status::kBadResponse;
+  return response->command_status;
+}
+
+uint32_t Session::sendAsync(Pdu& request, std::shared_ptr<AsyncSubmit> ctx) {
+  if (!alive()) return status::kNotConnected;
+  request.sequence = nextSequence();
+  auto& p = pending_[request.sequence];
+  p.ctx = std::move(ctx);
+  p.expected = request.command_id | cmd::kResponseBit;
+  p.sent = Clock::now();
+  if (!send(request)) return status::kConnectionLost;  // send() failed every pending entry
+  return status::kOk;
+}
+
+Session::Frame Session::nextFrame(size_t* length) {
+  size_t have = rend_ - rstart_;
+  if (have < 4) return Frame::kNone;
+  const uint8_t* p = rbuf_.data() + rstart_;
+  uint32_t len = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  if (len < kHeaderLength || len > kMaxCommandLength) {
+    *length = len;
+    return Frame::kBad;
+  }
+  if (have < len) return Frame::kNone;
+  *length = len;
+  return Frame::kReady;
+}
+
+bool Session::fill(milliseconds wait) {
+  if (rstart_ == rend_) rstart_ = rend_ = 0;
+  if (rbuf_.size() - rend_ < kReadChunk / 4) {
+    // Move the partial frame to the front, then make room for a whole one.
+    std::memmove(rbuf_.data(), rbuf_.data() + rstart_, rend_ - rstart_);
+    rend_ -= rstart_;
+    rstart_ = 0;
+    if (rbuf_.size() - rend_ < kReadChunk / 4) rbuf_.resize(std::max(rbuf_.size() * 2, kReadChunk));
+  }
+  size_t got = 0;
+  auto st = stream_.readSome(rbuf_.data() + rend_, rbuf_.size() - rend_,
+                             static_cast<int>(wait.count()), &got);
+  if (st == platform::IoStatus::kOk) {
+    rend_ += got;
+    return true;
+  }
+  if (st != platform::IoStatus::kTimeout) markBroken("connection closed by the peer");
+  return false;
+}
+
+int Session::service(milliseconds wait) {
+  if (!alive()) return -1;
+  if (dispatching_) return 0;
+  if (rbuf_.empty()) rbuf_.resize(kReadChunk);
+  int handled = 0;
+  auto deadline = Clock::now() + wait;
+  for (;;) {
+    size_t len = 0;
+    Frame f;
+    while ((f = nextFrame(&len)) == Frame::kReady) {
+      const uint8_t* data = rbuf_.data() + rstart_;
+      rstart_ += len;
+      handleFrame(data, len);
+      ++handled;
+      if (!alive()) return -1;
+    }
+    if (f == Frame::kBad) {
+      Header h;
+      bool whole_header =
+          readHeader(std::span<const uint8_t>(rbuf_.data() + rstart_, rend_ - rstart_), &h);
+      foundation::DebugLogf("SMPPConnection", "%s: command_length %zu out of range", name_.c_str(),
+                            len);
+      Pdu nack;
+      nack.command_id = cmd::kGenericNack;
+      nack.command_status = status::kInvCmdLen;
+      nack.sequence = whole_header ? h.sequence : 0;
+      send(nack);
+      markBroken("framing lost after a bad command_length, connection closed");
+      return -1;
+    }
+    // Wait only while nothing was handled; then take what is already there.
+    auto now = Clock::now();
+    milliseconds left = handled > 0 ? milliseconds(0)
+                                    : std::chrono::duration_cast<milliseconds>(
+                                          std::max(deadline - now, Clock::duration(0)));
+    if (handled == 0 && left.count() == 0 && wait.count() > 0 && now < deadline)
+      left = milliseconds(1);
+    if (!fill(std::min(left, kSlice))) {
+      if (!alive()) return -1;
+      if (handled > 0 || Clock::now() >= deadline || platform::shutdownRequested()) break;
+    }
+  }
+  checkTimeouts();
+  return handled;
+}
+
+void Session::handleFrame(const uint8_t* data, size_t length) {
+  uint32_t st = decodePdu(std::span<const uint8_t>(data, length), &rx_);
+  last_rx_ = Clock::now();
+  if (protocolDebug()) logPdu("received", rx_, length);
+  onActivity(rx_.command_id);
+  if (cmd::isResponse(rx_.command_id)) {
+    handleResponse(rx_, st);
+    return;
+  }
+  if (st != status::kOk) {
+    foundation::DebugLogf("SMPPConnection", "%s: %s seq=%u does not decode: %s", name_.c_str(),
+                          commandName(rx_.command_id), rx_.sequence, statusText(st).c_str());
+    send(makeResponse(rx_, st));
+    return;
+  }
+  dispatching_ = true;
+  onRequest(rx_);
+  dispatching_ = false;
+}
+
+void Session::handleResponse(const Pdu& pdu, uint32_t decode_status) {
+  bool nack = pdu.command_id == cmd::kGenericNack;
+  if (sync_seq_ != 0 && pdu.sequence == sync_seq_ && (nack || pdu.command_id == sync_expected_)) {
+    sync_resp_ = pdu;
+    if (decode_status != status::kOk) {
+      sync_resp_.command_id = cmd::kGenericNack;
+      sync_resp_.command_status = status::kBadResponse;
+    }
+    sync_done_ = true;
+    return;
+  }
+  auto it = pending_.find(pdu.sequence);
+  if (it == pending_.end() || !(nack || pdu.command_id == it->second.expected)) {
+    foundation::DebugLogf("SMPPConnection", "%s: unexpected %s seq=%u ignored", name_.c_str(),
+                          commandName(pdu.command_id), pdu.sequence);
+    return;
+  }
+  auto ctx = std::move(it->second.ctx);
+  pending_.erase(it);
+  uint32_t result = decode_status != status::kOk                ? status::kBadResponse
+                    : nack && pdu.command_status == status::kOk ? status::kBadResponse
+                                                                : pdu.command_status;
+  if (ctx) ctx->complete(result, result == status::kOk ? pdu.message_id : std::string());
+}
+
+void Session::checkTimeouts() {
+  auto now = Clock::now();
+  if (pending_.empty() || now - last_timeout_check_ < kTimeoutCheckInterval) return;
+  last_timeout_check_ = now;
+  bool silent = false;
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    if (now - it->second.sent < command_timeout_) {
+      ++it;
+      continue;
+    }
+    silent = silent || last_rx_ < it->second.sent;
+    auto ctx = std::move(it->second.ctx);
+    it = pending_.erase(it);
+    if (ctx) ctx->complete(status::kTimeout, std::string());
+  }
+  if (silent) markBroken("no answer from the peer, connection considered dead");
+}
+
+void Session::failAll(uint32_t result) {
+  if (sync_seq_ != 0 && !sync_done_) {
+    sync_resp_.clear();
+    sync_resp_.command_id = cmd::kGenericNack;
+    sync_resp_.command_status = result;
+    sync_done_ = true;
+  }
+  auto pending = std::move(pending_);
+  pending_.clear();
+  for (auto& [seq, p] : pending)
+    if (p.ctx) p.ctx->complete(result, std::string());
+}
+
+}  // namespace vek::smpp
