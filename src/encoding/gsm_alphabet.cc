@@ -242,14 +242,32 @@ uint8_t latin1ToGsmExtension(uint8_t cp) {
 }
 
 std::string UTF8ToGSMString(std::string_view utf8, size_t limit) {
+  const size_t max = limit == 0 ? SIZE_MAX : limit;
   std::string out;
-  out.reserve(utf8.size() < 512 ? utf8.size() + 8 : 512);
-  forEachSeptetGroup(utf8, [&](const uint8_t* s, int n, size_t, size_t) {
+  out.reserve(utf8.size() < 1024 ? utf8.size() + 8 : 1024);
+  size_t pos = 0;
+  size_t units = 0;
+  while (pos < utf8.size()) {
+    const uint8_t b = static_cast<uint8_t>(utf8[pos]);
+    if (b == 0) break;
+    char32_t cp;
+    size_t next = pos + 1;
+    if (b < 0x80) {
+      cp = b;
+    } else {
+      next = pos;
+      cp = decodeUtf8Char(utf8, &next);
+    }
+    units += unitsFor(cp);
+    if (units > kMaxUcs2Units - 1) break;
+    uint8_t s[2];
+    const int n = septetsFor(cp, s);
     // An escape pair that does not fit whole is left out.
-    if (limit != 0 && out.size() + static_cast<size_t>(n) > limit) return false;
-    out.append(reinterpret_cast<const char*>(s), static_cast<size_t>(n));
-    return true;
-  });
+    if (out.size() + static_cast<size_t>(n) > max) break;
+    out.push_back(static_cast<char>(s[0]));
+    if (n == 2) out.push_back(static_cast<char>(s[1]));
+    pos = next;
+  }
   return out;
 }
 

@@ -5,27 +5,48 @@
 
 namespace vek::encoding {
 
+namespace {
+
+// "%02X" of every octet, two characters each.
+struct HexPairs {
+  char text[512];
+};
+constexpr HexPairs buildHexPairs() {
+  HexPairs h{};
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  for (int i = 0; i < 256; ++i) {
+    h.text[2 * i] = kDigits[i >> 4];
+    h.text[2 * i + 1] = kDigits[i & 0xF];
+  }
+  return h;
+}
+constexpr HexPairs kHexPairs = buildHexPairs();
+
+}  // namespace
+
 std::string PackGSMSeptetsToHex(std::string_view septets, size_t fill_offset) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   const size_t fill = fillBitsForOffset(fill_offset);
   const size_t octets = (fill + 7 * septets.size() + 7) / 8;
   std::string out(octets * 2, '0');
-  uint32_t acc = 0;  // bits not yet written, lowest first
+  char* dst = out.data();
+  uint64_t acc = 0;  // bits not yet written, lowest first
   unsigned bits = static_cast<unsigned>(fill);
-  size_t o = 0;
   for (char c : septets) {
-    acc |= static_cast<uint32_t>(static_cast<uint8_t>(c) & 0x7F) << bits;
+    acc |= static_cast<uint64_t>(static_cast<uint8_t>(c) & 0x7F) << bits;
     bits += 7;
-    while (bits >= 8) {
-      out[o++] = kDigits[(acc >> 4) & 0xF];
-      out[o++] = kDigits[acc & 0xF];
+    if (bits >= 8) {
+      const char* pair = &kHexPairs.text[2 * (acc & 0xFF)];
+      dst[0] = pair[0];
+      dst[1] = pair[1];
+      dst += 2;
       acc >>= 8;
       bits -= 8;
     }
   }
-  if (bits > 0 && o < out.size()) {
-    out[o++] = kDigits[(acc >> 4) & 0xF];
-    out[o++] = kDigits[acc & 0xF];
+  if (bits > 0) {
+    const char* pair = &kHexPairs.text[2 * (acc & 0xFF)];
+    dst[0] = pair[0];
+    dst[1] = pair[1];
   }
   return out;
 }
