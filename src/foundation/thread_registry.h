@@ -23,6 +23,9 @@ namespace vek::foundation {
 constexpr unsigned kThreadSlots = 4096;
 constexpr size_t kThreadDescriptionMax = 99;
 
+// Takes a free slot for the calling thread (0 when all are taken). A thread
+// that is already registered keeps its number and only changes its
+// description. With `Debug2`, the description goes to the debug log.
 unsigned AssignThreadNumber(std::string_view description);
 // Frees the calling thread's slot; returns its number or 0.
 unsigned ReleaseThreadNumber();

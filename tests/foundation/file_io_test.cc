@@ -98,26 +98,6 @@ TEST_F(FileIoTest, WriteToAFullPipeIsRetriedThenFails) {
             std::string::npos);
 }
 
-TEST_F(FileIoTest, TextWritesAndWholeFileReads) {
-  std::string path = dir_.file("t.txt");
-  platform::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  ASSERT_TRUE(fd);
-  EXPECT_EQ(WriteText(fd.get(), "a\r\nb"), 4u);
-  EXPECT_EQ(WriteTextOneLine(fd.get(), "c\r\nd\n"), 5u);
-  std::string all;
-  // readWholeFile ignores the position, which is at the end now.
-  ASSERT_TRUE(readWholeFile(fd.get(), &all));
-  EXPECT_EQ(all, "a\r\nbc  d ");
-  EXPECT_FALSE(readWholeFile(fd.get(), &all, 4));
-  EXPECT_EQ(errno, EFBIG);
-
-  ASSERT_EQ(::lseek(fd.get(), 0, SEEK_SET), 0);
-  char buf[16];
-  size_t got = 0;
-  ASSERT_TRUE(ReadFileWithRetry(fd.get(), buf, sizeof buf, &got));
-  EXPECT_EQ(std::string(buf, got), "a\r\nbc  d ");
-}
-
 TEST_F(FileIoTest, CreateMakesMissingDirectoriesButOpenExistingDoesNot) {
   CreateFileOptions o;
   o.access = O_RDWR;

@@ -1,7 +1,6 @@
 #include "foundation/thread_registry.h"
 
 #include <future>
-#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -71,25 +70,6 @@ TEST_F(ThreadRegistryTest, SecondAssignKeepsTheSlotAndDescriptionIsCut) {
     EXPECT_EQ(ReleaseThreadNumber(), 0u);
     EXPECT_EQ(currentThreadNumber(), 0u);
   }).join();
-}
-
-TEST_F(ThreadRegistryTest, ConcurrentWorkersGetDistinctNumbers) {
-  constexpr int kWorkers = 16;
-  std::promise<void> release;
-  std::shared_future<void> released = release.get_future().share();
-  std::vector<std::promise<unsigned>> numbers(kWorkers);
-  for (int i = 0; i < kWorkers; ++i) {
-    ASSERT_TRUE(startWorkerThread("ThreadMany", [&numbers, i, released] {
-      numbers[i].set_value(currentThreadNumber());
-      released.wait();
-    }));
-  }
-  std::set<unsigned> seen;
-  for (auto& p : numbers) seen.insert(p.get_future().get());
-  release.set_value();
-  ASSERT_TRUE(waitForWorkers(std::chrono::seconds(10)));
-  EXPECT_EQ(seen.size(), static_cast<size_t>(kWorkers));
-  EXPECT_EQ(seen.count(0u), 0u);
 }
 
 }  // namespace

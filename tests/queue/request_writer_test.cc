@@ -243,19 +243,5 @@ TEST(RequestWriterTest, RetryBlockIsReplacedInPlaceNeverDoubled) {
   EXPECT_EQ(errorDetailOffset("[SMS]\r\nA=1\r\n  [errordetail]\r\n"), 12u);
 }
 
-TEST(RequestWriterTest, PublishCreatesOnlyFreeNames) {
-  TempDir dir;
-  RequestWriter w;
-  w.text("PhoneNumber", "1");
-  ASSERT_TRUE(w.publish(dir.file("A.req"), false).ok());
-  EXPECT_EQ(readText(dir.file("A.req")), "[SMS]\r\nPhoneNumber=1\r\n");
-  RequestWriter other;
-  other.text("PhoneNumber", "2");
-  platform::Status taken = other.publish(dir.file("A.req"));
-  EXPECT_EQ(taken.code(), EEXIST);
-  EXPECT_EQ(readText(dir.file("A.req")), "[SMS]\r\nPhoneNumber=1\r\n");
-  EXPECT_EQ(platform::listDirectory(dir.path(), "*").size(), 1u);
-}
-
 }  // namespace
 }  // namespace vek::queue
