@@ -155,7 +155,10 @@ std::string iniSetValue(std::string_view text, std::string_view section,
     std::string entry = clean_key + "=" + clean_value;
     if (sec_start == std::string::npos) {
       if (!out.empty() && !trim(out.back()).empty()) out.emplace_back();
-      out.push_back("[" + platform::singleLine(section) + "]");
+      std::string header(1, '[');
+      header += platform::singleLine(section);
+      header += ']';
+      out.push_back(std::move(header));
       out.push_back(entry);
     } else {
       size_t insert_at = std::min(sec_end, out.size());

@@ -22,7 +22,7 @@ std::string safePathComponent(std::string_view name, size_t max_len) {
     if (out.size() >= max_len) break;
   }
   if (!out.empty() && out.front() == '.') out.front() = '_';
-  if (out.empty()) out = "_";
+  if (out.empty()) out.assign(1, '_');
   return out;
 }
 

@@ -6,6 +6,7 @@
 #include "encoding/shift_tables.h"
 #include "foundation/debug_log.h"
 #include "foundation/directories.h"
+#include "foundation/last_chance.h"
 #include "foundation/service_state.h"
 #include "foundation/settings.h"
 #include "foundation/thread_registry.h"
@@ -278,6 +279,10 @@ int runService(const ServiceOptions& options) {
     return 255;
   }
   platform::openEventLog(hostlib::GetPrivateDataDirectory() + "EVENTS.LOG");
+  // A crash of any thread from here on writes EXCEPT.LOG and ends the
+  // process with 45233 for the service manager to restart it. The stores
+  // need no hook: SQLite's journal recovers them at the next open.
+  foundation::installLastChanceHandler(hostlib::GetPrivateDataDirectory());
   // 6. Settings.
   foundation::LoadSettings();
   DebugLog("main", "Before InitStatCounters");
