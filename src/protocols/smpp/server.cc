@@ -1,5 +1,7 @@
 #include "protocols/smpp/server.h"
 
+#include <algorithm>
+
 #include "foundation/debug_log.h"
 #include "platform/snapshot.h"
 #include "protocols/smpp/session.h"
@@ -223,12 +225,13 @@ uint32_t SMPPServerWaitForLogin(ServerConnection& conn, std::chrono::millisecond
                                 int* bind_type, uint8_t* version) {
   ServerSession& s = conn.impl().session;
   auto deadline = std::chrono::steady_clock::now() + timeout;
+  // Services at least once, so that a zero time-out still takes what is there.
   while (!s.bind.waiting) {
     if (!s.alive()) return status::kConnectionLost;
     auto left =
         std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return status::kTimeout;
-    if (s.service(left) < 0) return status::kConnectionLost;
+    if (s.service(std::max(left, milliseconds(0))) < 0) return status::kConnectionLost;
+    if (!s.bind.waiting && std::chrono::steady_clock::now() >= deadline) return status::kTimeout;
   }
   *account = s.bind.system_id;
   *password = s.bind.password;
