@@ -47,7 +47,7 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  // Seconds to wait for any answer (`CommandTimeout`, default 120).
+  // How long to wait for any answer (`CommandTimeout`; default and 0: 120 s).
   void setCommandTimeout(std::chrono::milliseconds timeout);
   // With asynchronous receiving (`AsyncReceiveMessages`), received messages
   // are answered at once and queued for SMPPReceiveFromAsyncQ instead of
