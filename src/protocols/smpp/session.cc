@@ -161,6 +161,7 @@ bool Session::fill(milliseconds wait) {
   auto st = stream_.readSome(rbuf_.data() + rend_, rbuf_.size() - rend_,
                              static_cast<int>(wait.count()), &got);
   if (st == platform::IoStatus::kOk) {
+    drained_ = got < rbuf_.size() - rend_ && !stream_.secure();
     rend_ += got;
     return true;
   }
@@ -199,6 +200,8 @@ int Session::service(milliseconds wait) {
       return -1;
     }
     // Wait only while nothing was handled; then take what is already there.
+    // A read that left room in the buffer emptied the socket: no need to ask again.
+    if (handled > 0 && drained_) break;
     auto now = Clock::now();
     milliseconds left = handled > 0 ? milliseconds(0)
                                     : std::chrono::duration_cast<milliseconds>(

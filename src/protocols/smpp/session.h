@@ -121,6 +121,7 @@ class Session {
 
   std::vector<uint8_t> rbuf_;
   size_t rstart_ = 0, rend_ = 0;
+  bool drained_ = false;  // the last read took all the socket had (plain sockets)
   Pdu rx_;
   platform::ByteWriter tx_;
 
