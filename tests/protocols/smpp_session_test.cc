@@ -366,6 +366,29 @@ TEST(SmppSessionTest, BadInputIsAnsweredOrClosedNeverCrashes) {
   EXPECT_EQ(connectAndBind(conn, server.port()), 0u);
 }
 
+TEST(SmppSessionTest, ASubmitRightBehindTheBindWaitsForTheLoginDecision) {
+  TestServer server({});
+  auto fd = platform::connectTcp("127.0.0.1", server.port(), 2000);
+  ASSERT_TRUE(fd.ok());
+  RawPeer client(std::move(*fd));
+  Pdu submit;
+  submit.command_id = cmd::kSubmitSm;
+  submit.sequence = 2;
+  submit.destination = {1, 1, "4670"};
+  submit.short_message = "early";
+  platform::ByteWriter w;
+  encodePdu(testing::bindPdu(cmd::kBindTransmitter, "test", "test"), &w);
+  encodePdu(submit, &w);
+  ASSERT_TRUE(client.sendBytes(w.str()));  // one write: both PDUs arrive together
+  Pdu resp;
+  ASSERT_TRUE(client.readPdu(&resp));
+  EXPECT_EQ(resp.command_id, cmd::kBindTransmitterResp);
+  ASSERT_TRUE(client.readPdu(&resp));
+  EXPECT_EQ(resp.command_id, cmd::kSubmitSmResp);
+  EXPECT_EQ(resp.command_status, 0u);
+  EXPECT_EQ(resp.message_id, "M1");
+}
+
 TEST(SmppSessionTest, EnquireLinkAndUnbindAreAnsweredByEitherSide) {
   TestServer server({});
   Connection conn;

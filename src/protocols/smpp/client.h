@@ -98,8 +98,10 @@ uint32_t SMPPSubmitMessage(Connection& conn, uint8_t version, const std::string&
                            bool binary, std::string* message_id, const std::string& request_file,
                            const std::string& params);
 
-// The same without waiting: 0 = sent; `ctx` completes with the answer.
-// The caller keeps the window (SMPPYield until outstanding() drops).
+// The same without waiting: 0 = sent, and `ctx` completes with the answer
+// (or kTimeout / kConnectionLost). Any other result: nothing was sent and
+// `ctx` is left alone. The caller keeps the window (SMPPYield until
+// outstanding() drops).
 uint32_t SMPPSubmitMessageAsync(Connection& conn, uint8_t version, const std::string& sender,
                                 const std::string& recipient, uint8_t pid, uint8_t dcs,
                                 const std::string& udh, const std::string& data, uint32_t flags,

@@ -64,6 +64,9 @@ class ServerSession final : public Session {
   int bind_type = 0;
 
  protected:
+  // Nothing after a bind is handled before the gateway has answered it.
+  bool holdInput() const override { return bind.waiting; }
+
   void onActivity(uint32_t command_id) override {
     auto cb = activityCallback().get();
     if (*cb) (*cb)(*owner_, command_id);

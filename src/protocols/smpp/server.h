@@ -13,7 +13,9 @@
 //
 // One thread drives a ServerConnection at a time. The callbacks are
 // process-wide (set once at start-up) and run on the connection's thread
-// while it yields or waits for an answer.
+// while it yields or waits for an answer; they may not call the waiting
+// entries of the same connection (those refuse with status::kInvalidArgument).
+// After a bind request nothing more is read until the gateway has answered it.
 #pragma once
 
 #include <chrono>
@@ -108,7 +110,8 @@ uint32_t SMPPServerSubmitMessage(ServerConnection& conn, uint8_t version, const 
                                  const std::string& udh, const std::string& data, uint32_t flags,
                                  bool binary, const std::string& params);
 
-// The same without waiting: 0 = sent; `ctx` completes with the answer.
+// The same without waiting: 0 = sent, and `ctx` completes with the answer;
+// any other result: nothing was sent and `ctx` is left alone.
 uint32_t SMPPServerSubmitMessageNew(ServerConnection& conn, uint8_t version,
                                     const std::string& sender, const std::string& recipient,
                                     uint8_t pid, uint8_t dcs, const std::string& udh,

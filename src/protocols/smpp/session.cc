@@ -126,11 +126,14 @@ uint32_t Session::transact(Pdu& request, Pdu* response) {
 uint32_t Session::sendAsync(Pdu& request, std::shared_ptr<AsyncSubmit> ctx) {
   if (!alive()) return status::kNotConnected;
   request.sequence = nextSequence();
+  auto sent = Clock::now();
+  // Entered only once written: a refused submission leaves `ctx` untouched.
+  // (No answer can be handled before this returns.)
+  if (!send(request)) return status::kConnectionLost;
   auto& p = pending_[request.sequence];
   p.ctx = std::move(ctx);
   p.expected = request.command_id | cmd::kResponseBit;
-  p.sent = Clock::now();
-  if (!send(request)) return status::kConnectionLost;  // send() failed every pending entry
+  p.sent = sent;
   return status::kOk;
 }
 
@@ -177,8 +180,8 @@ int Session::service(milliseconds wait) {
   auto deadline = Clock::now() + wait;
   for (;;) {
     size_t len = 0;
-    Frame f;
-    while ((f = nextFrame(&len)) == Frame::kReady) {
+    Frame f = Frame::kNone;
+    while (!holdInput() && (f = nextFrame(&len)) == Frame::kReady) {
       const uint8_t* data = rbuf_.data() + rstart_;
       rstart_ += len;
       handleFrame(data, len);
@@ -199,6 +202,7 @@ int Session::service(milliseconds wait) {
       markBroken("framing lost after a bad command_length, connection closed");
       return -1;
     }
+    if (holdInput()) break;
     // Wait only while nothing was handled; then take what is already there.
     // A read that left room in the buffer emptied the socket: no need to ask again.
     if (handled > 0 && drained_) break;

@@ -72,7 +72,8 @@ class Session {
   // command_status, or a local code (kConnectionLost, kTimeout, kBadResponse).
   uint32_t transact(Pdu& request, Pdu* response);
   // Sends `request` and returns at once; `ctx` completes when the answer
-  // comes (or kTimeout / kConnectionLost). 0 when sent.
+  // comes (or kTimeout / kConnectionLost). 0 when sent; otherwise nothing
+  // was queued and `ctx` is never completed.
   uint32_t sendAsync(Pdu& request, std::shared_ptr<AsyncSubmit> ctx);
   size_t outstanding() const { return pending_.size(); }
 
@@ -89,6 +90,8 @@ class Session {
   virtual void onRequest(const Pdu& pdu) = 0;
   // Every PDU that arrived, decoded or not.
   virtual void onActivity(uint32_t /*command_id*/) {}
+  // True while further input must wait (a bind awaiting the gateway's decision).
+  virtual bool holdInput() const { return false; }
   void markBroken(const char* why);
   uint32_t nextSequence();
   Side side() const { return side_; }
