@@ -116,6 +116,8 @@ void serveConnection(tls::Stream& stream, const Peer& peer, uint64_t slot) {
     if (!conn.keep_alive || platform::shutdownRequested()) break;
   }
 
+  // Answered: while it drains, the connection may make room for another.
+  table.setIdle(slot, true);
   shutdownAndDrain(stream);
   table.remove(slot);  // before the socket closes: the table may wake it until then
   stream.close();

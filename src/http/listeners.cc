@@ -30,8 +30,8 @@
 namespace vek::http {
 namespace {
 
-using foundation::DebugLog;
 using foundation::Debug2Log;
+using foundation::DebugLog;
 using foundation::DebugLogf;
 
 constexpr char kPlainThread[] = "ThreadProcessConnection";

@@ -14,8 +14,8 @@
 namespace vek::http {
 namespace {
 
-using foundation::DebugLog;
 using foundation::Debug2Logf;
+using foundation::DebugLog;
 using foundation::DebugLogf;
 using platform::IoStatus;
 

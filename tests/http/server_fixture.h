@@ -1,0 +1,72 @@
+// A web server started inside the test process: a fresh data directory with
+// its own "SMSGW.INI", the listener threads started the way the service
+// starts them, short listener waits, and a clean stop in TearDown. Plus a
+// small raw-socket HTTP client.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "platform/unique_fd.h"
+#include "support/test_support.h"
+
+namespace vek::http::testing {
+
+// A port that was free a moment ago (bound to port 0 and released).
+uint16_t freePort();
+
+struct Response {
+  std::string text;  // status line, headers, body
+  std::string status_line() const { return text.substr(0, text.find("\r\n")); }
+  std::string body() const;
+};
+
+// One client connection. Reads keep bytes that follow a response.
+class Client {
+ public:
+  // `from`: the local address to bind (127.0.0.x), "" for any.
+  Client(uint16_t port, const std::string& from = "");
+  bool connected() const { return fd_.valid(); }
+  int fd() const { return fd_.get(); }
+  bool send(std::string_view data);
+  // The next complete response (by its Content-Length); nullopt on time-out
+  // or close first.
+  std::optional<Response> read(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // True when the server closed the connection (end-of-stream) in time.
+  bool closedByServer(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  std::optional<Response> exchange(std::string_view request) {
+    if (!send(request)) return std::nullopt;
+    return read();
+  }
+  void close() { fd_.reset(); }
+
+ private:
+  platform::UniqueFd fd_;
+  std::string pending_;
+};
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes "SMSGW.INI" (section text as given) and makes it current.
+  void configure(const std::string& ini);
+  // Starts the plain listener on a free port with `ini` added to [SMSGW].
+  void startPlain(const std::string& smsgw_keys = "", const std::string& more_sections = "");
+  // Starts the listener thread `which` (0 plain, 1 TLS).
+  void startListener(int which);
+  // Waits until the listener `which` listens on `port`.
+  bool listeningOn(int which, uint16_t port,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Creates a self-signed "SSLCERT.PEM"/"SSLKEY.PEM"; false when openssl is missing.
+  bool makeCertificate();
+
+  vek::testing::TempDir dir_;
+  uint16_t port_ = 0;
+  std::string ini_;
+};
+
+}  // namespace vek::http::testing
