@@ -10,8 +10,10 @@
 namespace vek::queue {
 namespace {
 
-// The jump at start-up; also how far ahead the stored mark reaches.
+// The jump at start-up: a stored mark covers the ids below mark + 1000.
 constexpr uint32_t kRestartGap = 1000;
+// How far ahead of the id a new mark is written.
+constexpr uint32_t kMarkAhead = 9000;
 
 std::mutex g_global_mu;
 std::unique_ptr<UniqueIdCounter>& globalSlot() {
@@ -68,9 +70,11 @@ uint32_t UniqueIdCounter::next() {
   if (!loaded_) loadLocked();
   uint32_t id = next_++;
   used_ = true;
-  // Unsigned distance: a restart at stored + 1000 stays above `id` only
-  // while id - stored < 1000.
-  if (!stored_valid_ || static_cast<uint32_t>(id - stored_) >= kRestartGap) (void)writeLocked(id);
+  // A restart at stored + 1000 stays above `id` while id - stored < 1000
+  // (unsigned distance, so the marks follow the ids across 2^32).
+  if (!stored_valid_ ||
+      static_cast<uint32_t>(id - stored_ + kMarkAhead) >= kRestartGap + kMarkAhead)
+    (void)writeLocked(id + kMarkAhead);
   return id;
 }
 
