@@ -16,6 +16,7 @@
 #include "hostlib/message_ids.h"
 #include "hostlib/mms_notifications.h"
 #include "platform/clock.h"
+#include "protocols/link_libraries.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/shutdown.h"
@@ -297,6 +298,12 @@ int runService(const ServiceOptions& options) {
   foundation::setStartupFacts(facts);
   StartupContext ctx;
   ctx.facts = facts;
+  // 10. Protocol libraries: a library with a missing entry counts as absent.
+  {
+    auto s = foundation::settings();
+    unsigned present = protocols::bindLinkLibraries(s->Debug && !s->NoDebugProtocol);
+    ctx.smpp_library = (present & (1u << static_cast<unsigned>(protocols::LinkLibrary::kSmpp))) != 0;
+  }
   // 11. Receive flags of accounts.
   syncReceiveFlags();
   // 13. Message-id databases.
