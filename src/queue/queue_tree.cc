@@ -129,6 +129,8 @@ std::string GetQueueDirectory(std::string_view route, std::string_view sub_direc
 
 platform::Result<std::string> CreateQueueFile(const std::string& directory_in,
                                               std::string_view extension, std::string_view text) {
+  // "" would become "/", the file system's root.
+  if (directory_in.empty()) return platform::Status::error("CreateQueueFile: no directory", EINVAL);
   const std::string directory = platform::withTrailingSlash(directory_in);
   const std::string prefix = messageIdPrefix();
   const std::string ext = cleanNamePart(extension, 16);
@@ -169,6 +171,8 @@ platform::Result<std::string> CreateSegmentFile(const std::string& directory_in,
                                                 std::string_view address, uint32_t id,
                                                 unsigned total, unsigned number,
                                                 std::string_view extension, std::string_view text) {
+  if (directory_in.empty())
+    return platform::Status::error("CreateSegmentFile: no directory", EINVAL);
   const std::string directory = platform::withTrailingSlash(directory_in);
   const std::string path = directory + segmentFileName(address, id, total, number, extension);
   const bool sync = foundation::settings()->SyncQueueWrites;

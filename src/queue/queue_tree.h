@@ -59,7 +59,9 @@ std::string GetQueueDirectory(std::string_view route, std::string_view sub_direc
 // A taken name takes a new id; the first failure creates the missing
 // directories and tries the same name again (so do later failures that
 // find the directory gone); after 1000 attempts in all the result is the
-// last failure. Writers pass "req", "in", "rec" or "rct".
+// last failure. Writers pass "req", "in", "rec" or "rct". An empty
+// directory is refused (EINVAL). `UseTempFileAttribute` has no meaning
+// here: files are plain; `SyncQueueWrites` syncs file and directory.
 platform::Result<std::string> CreateQueueFile(const std::string& directory,
                                               std::string_view extension, std::string_view text);
 

@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <stdlib.h>
 
+#include <cerrno>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -111,6 +112,8 @@ TEST_F(QueueTreeTest, QueueFilesTakeFreshNamesAndGiveUpAfterAThousandAttempts) {
   EXPECT_EQ(*b, root_ + "new/GW1-000003FA") << "taken name skipped, directory made, no dot";
   EXPECT_EQ(readText(part + "GW1-000003F8.req"), "old");
 
+  EXPECT_EQ(CreateQueueFile("", "req", "x").status().code(), EINVAL)
+      << "never the file system's root";
   writeText(dir_.file("blocker"), "");  // a file where a directory should be
   uint32_t before = NextUniqueMessageId();
   EXPECT_FALSE(CreateQueueFile(dir_.file("blocker") + "/sub/", "req", "x").ok());
