@@ -26,6 +26,20 @@ void appendHexOctets(std::string* out, std::string_view octets) {
   for (char c : octets) appendHexOctet(out, static_cast<uint8_t>(c));
 }
 
+// "%04X" per unit, written in place.
+std::string ucs2Hex(std::u16string_view units) {
+  std::string hex(4 * units.size(), '0');
+  char* p = hex.data();
+  for (char16_t u : units) {
+    p[0] = kHexDigits[(u >> 12) & 0xF];
+    p[1] = kHexDigits[(u >> 8) & 0xF];
+    p[2] = kHexDigits[(u >> 4) & 0xF];
+    p[3] = kHexDigits[u & 0xF];
+    p += 4;
+  }
+  return hex;
+}
+
 // Septets the header octets cover, fill bits included: ceil(8u / 7).
 size_t headerSeptets(size_t header_octets) {
   return (header_octets * 8 + 6) / 7;
@@ -230,11 +244,7 @@ platform::Result<SplitMessage> splitUcs2(std::u16string_view units, std::string_
   if (!ends.ok()) return ends.status();
   return buildSegments(*plan, *ends, dropped, options.RepeatUDHAllSegments,
                        [&](Segment* s, size_t begin, size_t end, size_t) {
-                         s->data.reserve(4 * (end - begin));
-                         for (size_t i = begin; i < end; ++i) {
-                           appendHexOctet(&s->data, units[i] >> 8);
-                           appendHexOctet(&s->data, units[i] & 0xFF);
-                         }
+                         s->data = ucs2Hex(units.substr(begin, end - begin));
                        });
 }
 
