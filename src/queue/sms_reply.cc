@@ -66,6 +66,10 @@ bool replyRecords(const SMSReply& reply, const encoding::SplitOptions& options,
     foundation::DebugLog(kTag, parts.status().message());
     return false;
   }
+  if (parts->dropped != 0) {
+    foundation::DebugLogf(kTag, "Reply cut to %zu segments, %zu characters left out",
+                          parts->segments.size(), parts->dropped);
+  }
   for (encoding::Segment& s : parts->segments) {
     SMSMessage m = base;
     m.Data = std::move(s.data);

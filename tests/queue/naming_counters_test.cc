@@ -27,18 +27,6 @@ TEST_F(NamingCountersTest, CountersStartFromTheClockAndStep) {
   EXPECT_EQ(names.next(), 0x6512A3FEu * 1345u + 9876543u);
 }
 
-TEST_F(NamingCountersTest, TemporaryFilesGetFreshNamesInMadeDirectories) {
-  const std::string dir = root_ + "work/";
-  std::set<std::string> paths;
-  for (int i = 0; i < 3; ++i) {
-    auto path = CreateTemporaryFile(dir, "tmp", "x");
-    ASSERT_TRUE(path.ok()) << path.status().message();
-    EXPECT_EQ(platform::baseName(*path).size(), 12u);
-    paths.insert(*path);
-  }
-  EXPECT_EQ(paths.size(), 3u);
-}
-
 // A short "UID.DAT" (a torn file from some earlier tool) starts the ids at
 // the clock; the full mark written before the first id keeps a restart,
 // even one whose clock went back, above every id of that run.
