@@ -12,7 +12,8 @@ constexpr char kCtrlZ = 26;
 bool readLine(TextCursor& c, std::string* line, size_t size, bool cut_at_space) {
   line->clear();
   if (c.atEnd()) return false;
-  size_t max = size > 4096 ? 4095 : (size > 0 ? size - 1 : 0);
+  // At least one byte a call, so that a reader always advances.
+  size_t max = size > 4096 ? 4095 : (size > 2 ? size - 1 : 1);
   std::string_view t = c.text;
   size_t p = c.pos;
   while (p < t.size() && t[p] == kCtrlZ) ++p;
