@@ -121,6 +121,7 @@ TEST(MessageTest, CompletenessAndFraming) {
       // 2^32 + 1 is refused, not wrapped to 1.
       {h + "Content-Length: 4294967297\r\n\r\nx", S::kTooLarge, 0},
       {h + "Content-Length: 99999999999999999999999999\r\n\r\n", S::kTooLarge, 0},
+      {h + "Content-Length: 18446744073709551621\r\n\r\nhello", S::kTooLarge, 0},  // 2^64 + 5
       {h + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFF\r\n", S::kTooLarge, 0},
   };
   for (const auto& c : cases) expectCheck(c);
