@@ -224,7 +224,7 @@ std::string inboundSegmentSender(std::string_view sender) {
       out.push_back(replacedInSegmentSender(c) ? '_' : static_cast<char>(c));
     }
   }
-  if (out.empty()) out = "_";
+  if (out.empty()) out.assign(1, '_');
   return out;
 }
 

@@ -17,6 +17,9 @@
 #include "hostlib/mms_notifications.h"
 #include "platform/clock.h"
 #include "protocols/link_libraries.h"
+#include "queue/queue_cache.h"
+#include "queue/routing_db.h"
+#include "queue/unique_id.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/shutdown.h"
@@ -204,6 +207,7 @@ class Supervisor {
     }
     if (foundation::takeRoutingDbResetRequest()) {
       DebugLog("main", "RoutingDbReset");
+      queue::ResetRoutingDatabase();
       DebugLog("main", "RoutingDbReset2");
     }
   }
@@ -230,11 +234,14 @@ void shutdown(std::unique_ptr<platform::SingleInstance> instance) {
   if (!foundation::waitForWorkers(kShutdownBound)) {
     DebugLogf("main", "Shutdown:  %d threads did not end in time", foundation::runningWorkerCount());
   }
+  (void)queue::SaveUniqueMessageId();
   platform::reportEvent(platform::EventType::kSuccess,
                         format("%s service stopped.", foundation::productBanner()));
   DebugLog("main", "Shutdown:  Closing log files");
   hostlib::closeAllMessageIdStores();
   hostlib::closeMMSNotificationStore();
+  if (foundation::debugEnabled()) DebugLogf("main", "Routing DB Count = %u", queue::RoutingDatabaseCount());
+  queue::DestroyRoutingDatabase();
   foundation::closeDebugLog();
   instance.reset();
 }
@@ -306,6 +313,8 @@ int runService(const ServiceOptions& options) {
   }
   // 11. Receive flags of accounts.
   syncReceiveFlags();
+  // 12. The routing database.
+  queue::CreateRoutingDatabase();
   // 13. Message-id databases.
   DebugLog("main", "Before CheckDatabaseIntegrity");
   CheckDatabaseIntegrity(true);
@@ -319,6 +328,11 @@ int runService(const ServiceOptions& options) {
     platform::requestShutdown();
     foundation::waitForWorkers(kShutdownBound);
     return 255;
+  }
+  // The queue cache must have made its first pass before senders use it.
+  if (foundation::settings()->UseQCache) {
+    while (!queue::queueCacheReady() && supervisorSleep(instance->get(), std::chrono::milliseconds(100))) {
+    }
   }
   // 17. The pause that lets the listeners open, then the report.
   bool running = supervisorSleep(instance->get(), std::chrono::milliseconds(2000));

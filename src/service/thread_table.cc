@@ -1,11 +1,17 @@
 #include "service/thread_table.h"
 
+#include "foundation/settings.h"
+#include "queue/queue_cache.h"
+
 namespace vek::service {
 namespace {
 
 // One row per thread, in start order. Components add theirs here.
 const ThreadRow kThreads[] = {
     // name, phase, condition, body, argument, copies, prepare
+    {"ThreadProcessQCache", Phase::kBeforeReport,
+     [](const StartupContext&) { return foundation::settings()->UseQCache; }, queue::ThreadProcessQCache, 0,
+     nullptr, nullptr},
     {nullptr, Phase::kBeforeReport, nullptr, nullptr, 0, nullptr, nullptr},
 };
 
