@@ -101,7 +101,15 @@ void ServerTest::TearDown() {
 
 void ServerTest::configure(const std::string& ini) {
   ini_ = ini;
-  vek::testing::writeText(dir_.file("SMSGW.INI"), ini);
+  // Every listener of these tests binds the loopback address only.
+  std::string text = ini;
+  size_t section = text.find("[SMSGW]\n");
+  if (section == std::string::npos) {
+    text = "[SMSGW]\nIPAddress=127.0.0.1\n" + text;
+  } else {
+    text.insert(section + 8, "IPAddress=127.0.0.1\n");
+  }
+  vek::testing::writeText(dir_.file("SMSGW.INI"), text);
   hostlib::smsIni().invalidate();
 }
 

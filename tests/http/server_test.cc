@@ -227,7 +227,7 @@ TEST_F(ServerTest, ListenerMovesWhenThePortChanges) {
 }
 
 TEST_F(ServerTest, BusyPortRaisesTheAlertOnceAndIsRetried) {
-  auto blocker = platform::listenTcp("", 0);
+  auto blocker = platform::listenTcp("127.0.0.1", 0);
   ASSERT_TRUE(blocker.ok());
   port_ = platform::localPort(blocker->get());
   configure("[SMSGW]\nWebPort=" + std::to_string(port_) + "\n");
