@@ -215,7 +215,13 @@ void runListener(const ListenerSpec& spec) {
     if (c.ok()) {
       if (!spec.tls) DebugLog(spec.tag, "After accept");
       handOff(spec, std::move(c.value()), std::move(address), peer_port);
-    } else if (c.status().code() != EAGAIN) {
+    } else if (int code = c.status().code();
+               code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM) {
+      // Out of descriptors or memory: the listening socket is fine and its
+      // backlog waits; give the connections in progress time to end.
+      DebugLogf(spec.tag, "Error %d from accept: %s", code, c.status().message().c_str());
+      platform::sleepFor(std::chrono::milliseconds(100));
+    } else if (code != EAGAIN) {
       DebugLogf(spec.tag, "Error %d from accept: %s", c.status().code(),
                 c.status().message().c_str());
       foundation::setListeningSocket(spec.which, -1);
