@@ -30,7 +30,6 @@
 namespace vek::http {
 namespace {
 
-using foundation::Debug2Log;
 using foundation::DebugLog;
 using foundation::DebugLogf;
 
