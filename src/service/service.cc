@@ -11,6 +11,7 @@
 #include "foundation/settings.h"
 #include "foundation/thread_registry.h"
 #include "hostlib/accounts.h"
+#include "http/listeners.h"
 #include "hostlib/host.h"
 #include "hostlib/host_library.h"
 #include "hostlib/message_ids.h"
@@ -82,8 +83,11 @@ void syncReceiveFlags() {
 }
 
 // Step 14 and the reload: the lists each component rebuilds when their
-// configured entries differ. (Components register their loaders here.)
-void loadSharedLists() {}
+// configured entries differ.
+void loadSharedLists() {
+  http::LoadAllowedList();
+  http::LoadBlockedList();
+}
 
 void readExtraHttpArgs() {
   std::string list = hostlib::SMSIniGetProfileString("SMSGW", "ExtraHttpArgList", "", 1025);

@@ -1,14 +1,21 @@
 #include "service/thread_table.h"
 
 #include "foundation/settings.h"
+#include "http/listeners.h"
 #include "queue/queue_cache.h"
 
 namespace vek::service {
 namespace {
 
+bool serverCertificateExists(const StartupContext& c) { return c.facts.server_certificate; }
+
 // One row per thread, in start order. Components add theirs here.
 const ThreadRow kThreads[] = {
     // name, phase, condition, body, argument, copies, prepare
+    {"ThreadListenForConnections", Phase::kBeforeReport, nullptr, http::ThreadListenForConnections, 0, nullptr,
+     nullptr},
+    {"ThreadLsitenForSSLConnections", Phase::kBeforeReport, serverCertificateExists,
+     http::ThreadLsitenForSSLConnections, 0, nullptr, nullptr},
     {"ThreadProcessQCache", Phase::kBeforeReport,
      [](const StartupContext&) { return foundation::settings()->UseQCache; }, queue::ThreadProcessQCache, 0,
      nullptr, nullptr},

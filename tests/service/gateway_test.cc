@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include "gateway_process.h"
+#include "hostlib/ini_file.h"
 #include "platform/files.h"
+#include "platform/socket.h"
 #include "support/test_support.h"
 
 namespace vek::testing {
@@ -18,12 +20,21 @@ class GatewayTest : public ::testing::Test {
   void SetUp() override {
     if (gatewayBinary().empty()) GTEST_SKIP() << "gateway program not built";
   }
+  // A data directory whose gateway listens on a free port of its own, so
+  // that gateways of parallel tests never compete for the default 8800.
   std::string data(const std::string& sub = "d") {
     std::string d = dir_.path() + sub;
     EXPECT_TRUE(platform::makeDirectories(d).ok());
+    config(d, "");
     return d;
   }
-  void config(const std::string& d, const std::string& text) { writeText(d + "/SMSGW.INI", text); }
+  void config(const std::string& d, const std::string& text) {
+    writeText(d + "/SMSGW.INI", hostlib::iniSetValue(text, "SMSGW", "WebPort", std::to_string(freePort())));
+  }
+  static uint16_t freePort() {
+    auto l = platform::listenTcp("127.0.0.1", 0);
+    return l.ok() ? platform::localPort(l->get()) : 0;
+  }
   TempDir dir_;
 };
 
