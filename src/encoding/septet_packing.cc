@@ -22,6 +22,42 @@ constexpr HexPairs buildHexPairs() {
 }
 constexpr HexPairs kHexPairs = buildHexPairs();
 
+// Reverses the packing over the octets `next()` yields (-1: no more),
+// skipping the fill bits and returning at most `capacity` septets. When the
+// octets end exactly on a septet boundary and the last septet is 0, it is
+// the padding of a full last octet and is dropped.
+template <typename NextOctet>
+std::string unpackSeptets(NextOctet next, size_t fill_offset, size_t capacity) {
+  std::string out;
+  const unsigned fill = fillBitsForOffset(fill_offset);
+  uint32_t acc = 0;
+  unsigned bits = 0;
+  size_t total_bits = 0;
+  bool skipped_fill = fill == 0;
+  while (out.size() < capacity) {
+    const int octet = next();
+    if (octet < 0) break;
+    acc |= static_cast<uint32_t>(octet) << bits;
+    bits += 8;
+    total_bits += 8;
+    if (!skipped_fill) {
+      acc >>= fill;
+      bits -= fill;
+      skipped_fill = true;
+    }
+    while (bits >= 7 && out.size() < capacity) {
+      out.push_back(static_cast<char>(acc & 0x7F));
+      acc >>= 7;
+      bits -= 7;
+    }
+  }
+  if (!out.empty() && total_bits >= fill && (total_bits - fill) % 7 == 0 &&
+      (total_bits - fill) / 7 == out.size() && out.back() == 0) {
+    out.pop_back();
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string PackGSMSeptetsToHex(std::string_view septets, size_t fill_offset) {
@@ -52,37 +88,23 @@ std::string PackGSMSeptetsToHex(std::string_view septets, size_t fill_offset) {
 }
 
 std::string UnpackHexToGSMSeptets(std::string_view hex, size_t fill_offset, size_t capacity) {
-  std::string out;
-  const unsigned fill = fillBitsForOffset(fill_offset);
-  uint32_t acc = 0;
-  unsigned bits = 0;
-  size_t total_bits = 0;
-  bool skipped_fill = fill == 0;
-  for (size_t i = 0; i + 1 < hex.size() && out.size() < capacity; i += 2) {
-    const int hi = hexDigitValue(hex[i]);
-    const int lo = hexDigitValue(hex[i + 1]);
-    if (hi < 0 || lo < 0) break;
-    acc |= static_cast<uint32_t>((hi << 4) | lo) << bits;
-    bits += 8;
-    total_bits += 8;
-    if (!skipped_fill) {
-      acc >>= fill;
-      bits -= fill;
-      skipped_fill = true;
-    }
-    while (bits >= 7 && out.size() < capacity) {
-      out.push_back(static_cast<char>(acc & 0x7F));
-      acc >>= 7;
-      bits -= 7;
-    }
-  }
-  // A whole number of septets filled the octets exactly: a final zero
-  // septet is the padding the packer left in the last octet.
-  if (!out.empty() && total_bits >= fill && (total_bits - fill) % 7 == 0 &&
-      (total_bits - fill) / 7 == out.size() && out.back() == 0) {
-    out.pop_back();
-  }
-  return out;
+  return unpackSeptets(
+      [hex, i = size_t{0}]() mutable {
+        if (i + 1 >= hex.size()) return -1;
+        const int hi = hexDigitValue(hex[i]);
+        const int lo = hexDigitValue(hex[i + 1]);
+        i += 2;
+        return hi < 0 || lo < 0 ? -1 : (hi << 4) | lo;
+      },
+      fill_offset, capacity);
+}
+
+std::string UnpackGSMSeptets(std::string_view octets, size_t fill_offset, size_t capacity) {
+  return unpackSeptets(
+      [octets, i = size_t{0}]() mutable {
+        return i < octets.size() ? static_cast<int>(static_cast<uint8_t>(octets[i++])) : -1;
+      },
+      fill_offset, capacity);
 }
 
 std::string GSMHexToLatin1String(std::string_view hex, size_t fill_offset) {

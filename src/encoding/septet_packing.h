@@ -35,6 +35,10 @@ std::string PackGSMSeptetsToHex(std::string_view septets, size_t fill_offset);
 std::string UnpackHexToGSMSeptets(std::string_view hex, size_t fill_offset,
                                   size_t capacity = kMaxUnpackedSeptets);
 
+// The same over raw octets (all of them; there is no bad pair to stop at).
+std::string UnpackGSMSeptets(std::string_view octets, size_t fill_offset,
+                             size_t capacity = kMaxUnpackedSeptets);
+
 // Packed hexadecimal text straight to Windows-1252 text.
 std::string GSMHexToLatin1String(std::string_view hex, size_t fill_offset);
 

@@ -679,21 +679,35 @@ std::string shiftTableSeptetsToUTF8(std::string_view septets, int locking_langua
   return out;
 }
 
-std::string GSM7ToUTF8String(std::string_view udh_hex, std::string_view text_hex) {
-  const std::vector<uint8_t> udh = hexToOctets(udh_hex);
+ShiftLanguages shiftLanguagesOf(std::string_view udh) {
+  ShiftLanguages languages;
+  if (udh.empty()) return languages;
+  const auto octet = [udh](size_t i) { return static_cast<uint8_t>(udh[i]); };
+  const size_t end = std::min<size_t>(udh.size(), size_t{1} + octet(0));
   int locking = 0;
   int single = 0;
-  if (!udh.empty()) {
-    const size_t end = std::min<size_t>(udh.size(), size_t{1} + udh[0]);
-    for (size_t i = 1; i + 1 < end;) {
-      const uint8_t iei = udh[i];
-      const size_t len = udh[i + 1];
-      if (i + 2 + len > end) break;
-      if (len >= 1 && iei == kSingleShiftIei) single = udh[i + 2];
-      if (len >= 1 && iei == kLockingShiftIei) locking = udh[i + 2];
-      i += 2 + len;
-    }
+  for (size_t i = 1; i + 1 < end;) {
+    const uint8_t iei = octet(i);
+    const size_t len = octet(i + 1);
+    if (i + 2 + len > end) break;
+    if (len >= 1 && iei == kSingleShiftIei) single = octet(i + 2);
+    if (len >= 1 && iei == kLockingShiftIei) locking = octet(i + 2);
+    i += 2 + len;
   }
+  if (validLanguage(locking) && kLocking[locking] != nullptr) languages.locking = locking;
+  if (validLanguage(single)) languages.single = single;
+  return languages;
+}
+
+std::string nationalSeptetsToUTF8(std::string_view septets, ShiftLanguages languages) {
+  if (languages.locking == 0 && languages.single == 0) return GSMToUTF8String(septets);
+  return shiftTableSeptetsToUTF8(septets, languages.locking, languages.single);
+}
+
+std::string GSM7ToUTF8String(std::string_view udh_hex, std::string_view text_hex) {
+  const std::vector<uint8_t> udh = hexToOctets(udh_hex);
+  const ShiftLanguages languages =
+      shiftLanguagesOf(std::string_view(reinterpret_cast<const char*>(udh.data()), udh.size()));
   // User data that still carries its header in front: skip it.
   const size_t header_digits = udh.size() * 2;
   if (header_digits > 0 && text_hex.size() > header_digits) {
@@ -703,12 +717,7 @@ std::string GSM7ToUTF8String(std::string_view udh_hex, std::string_view text_hex
     }
     if (same) text_hex.remove_prefix(header_digits);
   }
-  const std::string septets = UnpackHexToGSMSeptets(text_hex, udh.size());
-  const bool national =
-      (validLanguage(locking) && kLocking[locking] != nullptr) || validLanguage(single);
-  if (!national) return GSMToUTF8String(septets);
-  return shiftTableSeptetsToUTF8(septets, validLanguage(locking) ? locking : 0,
-                                 validLanguage(single) ? single : 0);
+  return nationalSeptetsToUTF8(UnpackHexToGSMSeptets(text_hex, udh.size()), languages);
 }
 
 }  // namespace vek::encoding

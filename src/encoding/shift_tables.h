@@ -65,6 +65,23 @@ int UTF8ToShiftTableString(int language, std::string_view utf8, std::string* sep
 // conversion (GSMToUTF8String) applies.
 std::string GSM7ToUTF8String(std::string_view udh_hex, std::string_view text_hex);
 
+// The national languages a user data header announces (the last element
+// of each kind counts); 0 where it announces none, or a language without
+// that table.
+struct ShiftLanguages {
+  int locking = 0;
+  int single = 0;
+};
+// `udh` is the header as octets, its length octet first (may be empty).
+// Elements are read up to the header's own length; one that runs past it
+// ends the walk.
+ShiftLanguages shiftLanguagesOf(std::string_view udh);
+
+// Unpacked septets to UTF-8: through the national tables of `languages`
+// (shiftTableSeptetsToUTF8), or, when there are none, the gateway's
+// default-alphabet conversion (GSMToUTF8String).
+std::string nationalSeptetsToUTF8(std::string_view septets, ShiftLanguages languages);
+
 // Unpacked septets to UTF-8 through the tables of a locking-shift and a
 // single-shift language (0 or an unknown identifier: the default tables).
 // An escape to an undefined single-shift entry shows the locking table's

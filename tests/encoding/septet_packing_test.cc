@@ -6,6 +6,7 @@
 #include <string>
 
 #include "encoding/gsm_alphabet.h"
+#include "encoding/hex_text.h"
 
 namespace vek::encoding {
 namespace {
@@ -28,6 +29,8 @@ TEST(SeptetPackingTest, KnownVectors) {
     SCOPED_TRACE(c.septets + " @" + std::to_string(c.offset));
     EXPECT_EQ(PackGSMSeptetsToHex(c.septets, c.offset), c.hex);
     EXPECT_EQ(UnpackHexToGSMSeptets(c.hex, c.offset), c.septets);
+    const std::vector<uint8_t> octets = hexToOctets(c.hex);
+    EXPECT_EQ(UnpackGSMSeptets(std::string(octets.begin(), octets.end()), c.offset), c.septets);
   }
 }
 

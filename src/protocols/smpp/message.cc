@@ -1,5 +1,7 @@
 #include "protocols/smpp/message.h"
 
+#include "encoding/gsm_alphabet.h"
+#include "encoding/septet_packing.h"
 #include "platform/byte_io.h"
 #include "platform/clock.h"
 #include "platform/strings.h"
@@ -175,11 +177,12 @@ uint32_t buildMessagePdu(uint32_t command_id, const OutboundMessage& m, uint8_t 
   if (m.binary) {
     if (!platform::fromHex(m.data, &payload)) return status::kInvMsgLen;
     // The gateway keeps 7-bit segments packed; SMPP carries one septet per octet.
-    if (alphabet == Alphabet::kGsm7) payload = unpackSeptets(payload, udh.size());
+    if (alphabet == Alphabet::kGsm7)
+      payload = encoding::UnpackGSMSeptets(payload, udh.size(), payload.size() * 8 / 7);
   } else {
     switch (alphabet) {
       case Alphabet::kGsm7:
-        payload = utf8ToGsm(m.data);
+        payload = encoding::UTF8ToGSMString(m.data);
         break;
       case Alphabet::kUcs2:
         payload = utf8ToUcs2(m.data);
@@ -261,16 +264,18 @@ InboundMessage inboundFromPdu(const Pdu& p, std::string_view link_name,
   std::string_view user_data = p.short_message;
   const Tlv* payload_tlv = p.findTlv(tag::kMessagePayload);
   if (user_data.empty() && payload_tlv) user_data = payload_tlv->value;
+  std::string_view udh;
   if ((p.esm_class & kEsmUdhi) && !user_data.empty()) {
     size_t udh_len = static_cast<uint8_t>(user_data[0]) + size_t{1};
     if (udh_len <= user_data.size()) {
-      m.udh = platform::toHex(user_data.substr(0, udh_len));
+      udh = user_data.substr(0, udh_len);
+      m.udh = platform::toHex(udh);
       user_data.remove_prefix(udh_len);
     }
   }
   switch (alphabetOf(p.data_coding)) {
     case Alphabet::kGsm7:
-      m.data = gsmToUtf8(user_data);
+      m.data = gsmToUtf8(user_data, udh);
       break;
     case Alphabet::kAscii:
     case Alphabet::kLatin1:

@@ -1,11 +1,13 @@
-// Text conversions between the gateway's UTF-8 and what short_message holds:
-// GSM 03.38 default alphabet as one septet per octet (the SMPP convention for
-// data_coding 0), UCS-2 big-endian (UTF-16 for characters outside the BMP),
-// Latin-1 and ASCII; plus unpacking of packed septets (the gateway's form for
-// 7-bit segments, hexadecimal in the request file).
+// What short_message holds for a data_coding value, and the two conversions
+// whose wire form is SMPP's own. The characters themselves follow the
+// gateway's rules in encoding/ (a character the GSM alphabet lacks is
+// approximated or becomes '-', malformed UTF-8 reads as Windows-1252), so
+// a text reads the same whichever link carried it.
 //
-// Conversions never fail: a character the target cannot hold becomes '?',
-// malformed input decodes to U+FFFD. Pure functions; thread-safe.
+// SMPP carries the GSM default alphabet one septet per octet (the gateway
+// keeps 7-bit segments packed, encoding::UnpackGSMSeptets turns them into
+// that form), UCS-2 as big-endian UTF-16 and data_coding 1 and 3 as
+// ISO-8859-1. Pure functions; thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -18,16 +20,19 @@ namespace vek::smpp {
 enum class Alphabet { kGsm7, kAscii, kLatin1, kUcs2, kBinary };
 Alphabet alphabetOf(uint8_t data_coding);
 
-std::string utf8ToGsm(std::string_view utf8);
-std::string gsmToUtf8(std::string_view septets);
+// UTF-8 as big-endian UCS-2 octets (UTF-16 for characters outside the BMP).
 std::string utf8ToUcs2(std::string_view utf8);
-std::string ucs2ToUtf8(std::string_view ucs2);
+
+// UTF-8 as ISO-8859-1; a character outside it becomes '?' (the euro too:
+// 0x80 is a control character in ISO-8859-1, not the euro).
 std::string utf8ToLatin1(std::string_view utf8);
 std::string latin1ToUtf8(std::string_view latin1);
 
-// Septets packed GSM-fashion after `header_octets` octets of user data
-// header (which only decides the fill bits), one septet per output octet.
-// A zero septet that merely pads the last octet is dropped.
-std::string unpackSeptets(std::string_view packed, size_t header_octets);
+// Received default-alphabet octets (header removed) as UTF-8. `udh` is the
+// message's user data header as octets (may be empty): the national
+// language shift tables it announces apply. An octet with its top bit set
+// is not a septet: some centres send Latin-1 under data_coding 0, so it
+// reads as Latin-1 rather than being lost.
+std::string gsmToUtf8(std::string_view octets, std::string_view udh);
 
 }  // namespace vek::smpp
