@@ -1,11 +1,6 @@
 #include "queue/naming_counters.h"
 
-#include <cerrno>
-
-#include "foundation/debug_log.h"
-#include "foundation/settings.h"
 #include "platform/clock.h"
-#include "platform/files.h"
 #include "platform/strings.h"
 #include "queue/queue_tree.h"
 
@@ -52,31 +47,12 @@ uint32_t NextRandomName() {
   return randomNames().next();
 }
 
-platform::Result<std::string> CreateTemporaryFile(const std::string& directory_in,
+platform::Result<std::string> CreateTemporaryFile(const std::string& directory,
                                                   std::string_view extension,
                                                   std::string_view text) {
-  const std::string directory = platform::withTrailingSlash(directory_in);
-  const std::string ext = cleanNamePart(extension, 16);
-  const bool sync = foundation::settings()->SyncQueueWrites;
-  platform::Status last;
-  std::string path;
-  bool same_name_again = false;
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    if (!same_name_again) {
-      path = directory + platform::format("%08X", NextRandomName());
-      if (!ext.empty()) path += "." + ext;
-    }
-    same_name_again = false;
-    last = platform::publishFile(path, text, sync);
-    if (last.ok()) return path;
-    if (attempt == 0 || last.code() == ENOENT) {
-      (void)platform::makeDirectories(directory);
-      same_name_again = attempt == 0;
-    }
-  }
-  foundation::DebugLogf("CreateTemporaryFile", "No free name in %s after %d attempts: %s",
-                        directory.c_str(), kCreateAttempts, last.message().c_str());
-  return last;
+  return publishUnderFreshName(
+      directory, extension, text, [] { return platform::format("%08X", NextRandomName()); },
+      "CreateTemporaryFile");
 }
 
 }  // namespace vek::queue

@@ -54,7 +54,8 @@ uint32_t NextRandomName();
 // "<dir><random %08X>.<ext>" ("." only with an extension) and returns the
 // full path. A taken name takes the next random name; the first failure
 // creates the missing directories and tries the same name again; after
-// 1000 attempts in all the result is the last failure.
+// 1000 attempts in all the result is the last failure. An empty directory
+// is refused (EINVAL).
 platform::Result<std::string> CreateTemporaryFile(const std::string& directory,
                                                   std::string_view extension,
                                                   std::string_view text);

@@ -127,12 +127,15 @@ std::string GetQueueDirectory(std::string_view route, std::string_view sub_direc
   return QueueDirectoryIn(foundation::queueDirectory(), route, sub_directory, count, scheduled);
 }
 
-platform::Result<std::string> CreateQueueFile(const std::string& directory_in,
-                                              std::string_view extension, std::string_view text) {
+platform::Result<std::string> publishUnderFreshName(const std::string& directory_in,
+                                                    std::string_view extension,
+                                                    std::string_view text,
+                                                    const std::function<std::string()>& next_name,
+                                                    const char* log_label) {
   // "" would become "/", the file system's root.
-  if (directory_in.empty()) return platform::Status::error("CreateQueueFile: no directory", EINVAL);
+  if (directory_in.empty())
+    return platform::Status::error(std::string(log_label) + ": no directory", EINVAL);
   const std::string directory = platform::withTrailingSlash(directory_in);
-  const std::string prefix = messageIdPrefix();
   const std::string ext = cleanNamePart(extension, 16);
   const bool sync = foundation::settings()->SyncQueueWrites;
   platform::Status last;
@@ -140,7 +143,7 @@ platform::Result<std::string> CreateQueueFile(const std::string& directory_in,
   bool same_name_again = false;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     if (!same_name_again) {
-      path = directory + prefix + platform::format("%08X", NextUniqueMessageId());
+      path = directory + next_name();
       if (!ext.empty()) path += "." + ext;
     }
     same_name_again = false;
@@ -153,9 +156,18 @@ platform::Result<std::string> CreateQueueFile(const std::string& directory_in,
       same_name_again = attempt == 0;
     }
   }
-  foundation::DebugLogf("CreateQueueFile", "No unique name in %s after %d attempts: %s",
-                        directory.c_str(), kCreateAttempts, last.message().c_str());
+  foundation::DebugLogf(log_label, "No unique name in %s after %d attempts: %s", directory.c_str(),
+                        kCreateAttempts, last.message().c_str());
   return last;
+}
+
+platform::Result<std::string> CreateQueueFile(const std::string& directory,
+                                              std::string_view extension, std::string_view text) {
+  const std::string prefix = messageIdPrefix();
+  return publishUnderFreshName(
+      directory, extension, text,
+      [&prefix] { return prefix + platform::format("%08X", NextUniqueMessageId()); },
+      "CreateQueueFile");
 }
 
 std::string segmentFileName(std::string_view address, uint32_t id, unsigned total, unsigned number,

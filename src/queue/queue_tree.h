@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,17 @@ std::string GetQueueDirectory(std::string_view route, std::string_view sub_direc
 // here: files are plain; `SyncQueueWrites` syncs file and directory.
 platform::Result<std::string> CreateQueueFile(const std::string& directory,
                                               std::string_view extension, std::string_view text);
+
+// What CreateQueueFile and CreateTemporaryFile (naming_counters.h) share:
+// publishes `text` as "<directory><next_name()>" plus "." and the cleaned
+// extension when there is one, calling `next_name` again while the name is
+// taken, with the directory and attempt rules of CreateQueueFile. The last
+// failure is written to the debug log under `log_label`.
+platform::Result<std::string> publishUnderFreshName(const std::string& directory,
+                                                    std::string_view extension,
+                                                    std::string_view text,
+                                                    const std::function<std::string()>& next_name,
+                                                    const char* log_label);
 
 // A long message's segment, named so that its siblings can be found:
 // "<dir>SAR-<MessageIDPrefix><address>-<id %x>-<total>-<number>.<ext>",

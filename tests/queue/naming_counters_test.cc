@@ -1,5 +1,6 @@
 #include "queue/naming_counters.h"
 
+#include <cerrno>
 #include <set>
 
 #include "platform/clock.h"
@@ -25,6 +26,16 @@ TEST_F(NamingCountersTest, CountersStartFromTheClockAndStep) {
   RandomNameCounter names;
   EXPECT_EQ(names.next(), 0x6512A3FEu);
   EXPECT_EQ(names.next(), 0x6512A3FEu * 1345u + 9876543u);
+}
+
+TEST_F(NamingCountersTest, TemporaryFilesTakeRandomNamesAndNeverTheRoot) {
+  const std::string dir = root_ + "work";  // made by the first attempt
+  auto path = CreateTemporaryFile(dir, "tmp", "x");
+  ASSERT_TRUE(path.ok()) << path.status().message();
+  EXPECT_EQ(path->substr(0, dir.size() + 1), dir + "/");
+  EXPECT_EQ(path->size(), dir.size() + 1 + 8 + 4) << *path;
+  EXPECT_EQ(readText(*path), "x");
+  EXPECT_EQ(CreateTemporaryFile("", "tmp", "x").status().code(), EINVAL);
 }
 
 // A short "UID.DAT" (a torn file from some earlier tool) starts the ids at
