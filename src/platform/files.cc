@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/directory_sync.h"
 #include "platform/strings.h"
 
 namespace vek::platform {
@@ -37,14 +38,6 @@ std::string temporarySibling(const std::string& path) {
   std::string dir = parentDirectory(path);
   return dir + format(".~tmp-%d-%llu", static_cast<int>(::getpid()),
                       static_cast<unsigned long long>(counter.fetch_add(1)));
-}
-
-Status syncDirectoryOf(const std::string& path) {
-  std::string dir = parentDirectory(path);
-  UniqueFd d(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!d) return Status::fromErrno("open", dir);
-  if (::fsync(d.get()) != 0) return Status::fromErrno("fsync", dir);
-  return Status();
 }
 
 // Writes `data` to a fresh temporary sibling of `path`; returns its name.
@@ -127,7 +120,8 @@ Status setModifiedTime(const std::string& path, SystemTime t) {
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(ns / 1000000000);
   times[1].tv_nsec = static_cast<long>(ns % 1000000000);
-  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return Status::fromErrno("utimensat", path);
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+    return Status::fromErrno("utimensat", path);
   return Status();
 }
 
@@ -141,7 +135,8 @@ Result<std::string> readAll(int fd, size_t max_bytes) {
       return Status::fromErrno("read", "");
     }
     if (n == 0) break;
-    if (out.size() + static_cast<size_t>(n) > max_bytes) return Status::error("file too large", EFBIG);
+    if (out.size() + static_cast<size_t>(n) > max_bytes)
+      return Status::error("file too large", EFBIG);
     out.append(buf, static_cast<size_t>(n));
   }
   return out;
@@ -152,7 +147,8 @@ Result<std::string> readFile(const std::string& path, size_t max_bytes) {
   if (!fd) return Status::fromErrno("open", path);
   struct stat st;
   if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
-    if (static_cast<uint64_t>(st.st_size) > max_bytes) return Status::error(path + ": file too large", EFBIG);
+    if (static_cast<uint64_t>(st.st_size) > max_bytes)
+      return Status::error(path + ": file too large", EFBIG);
     std::string out;
     out.resize(static_cast<size_t>(st.st_size));
     size_t got = 0;
@@ -195,7 +191,7 @@ Status writeFileAtomic(const std::string& path, std::string_view data, bool sync
     ::unlink(tmp->c_str());
     return st;
   }
-  if (sync) return syncDirectoryOf(path);
+  if (sync) return syncDirectory(parentDirectory(path));
   return Status();
 }
 
@@ -207,7 +203,7 @@ Status publishFile(const std::string& path, std::string_view data, bool sync, mo
     ::unlink(tmp->c_str());
     return Status::fromErrno(err, "publish", path);
   }
-  if (sync) return syncDirectoryOf(path);
+  if (sync) return syncDirectory(parentDirectory(path));
   return Status();
 }
 
@@ -352,7 +348,8 @@ bool isLockedElsewhere(const std::string& path) {
 Status releaseClaimedFile(const std::string& path, UniqueFd fd) {
   Status st;
   if (fd && ::ftruncate(fd.get(), 0) != 0) st = Status::fromErrno("ftruncate", path);
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT && st.ok()) st = Status::fromErrno("unlink", path);
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT && st.ok())
+    st = Status::fromErrno("unlink", path);
   fd.reset();
   return st;
 }
