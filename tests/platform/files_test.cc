@@ -7,6 +7,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/directory_sync.h"
 #include "support/test_support.h"
 
 namespace vek::platform {
@@ -25,6 +26,16 @@ TEST(FilesTest, PublishRefusesATakenNameAndLeavesNoTemporary) {
   // Only the published file is there: the temporaries are gone and hidden.
   ListOptions all;
   EXPECT_EQ(listDirectory(dir.path(), "*", all).size(), 1u);
+}
+
+TEST(FilesTest, SyncedWritesSyncTheirDirectory) {
+  TempDir dir;
+  ASSERT_TRUE(publishFile(dir.file("A.REQ"), "a", true).ok());
+  ASSERT_TRUE(writeFileAtomic(dir.file("A.REQ"), "b", true).ok());
+  EXPECT_EQ(*readFile(dir.file("A.REQ")), "b");
+  EXPECT_TRUE(syncDirectory("").ok()) << "the working directory";
+  EXPECT_EQ(syncDirectory(dir.file("missing/")).code(), ENOENT);
+  EXPECT_EQ(syncDirectory(dir.file("A.REQ")).code(), ENOTDIR);
 }
 
 TEST(FilesTest, ConcurrentPublishersOfOneNameHaveExactlyOneWinner) {
