@@ -49,10 +49,6 @@ int deliver(const InboundMessage& m) {
   return (*cb)(m);
 }
 
-uint8_t effectiveVersion(uint8_t asked, uint8_t negotiated) {
-  return asked == 0x33 || negotiated == 0x33 ? 0x33 : 0x34;
-}
-
 }  // namespace
 
 // The client side of a session: answers what a message centre sends.
@@ -67,14 +63,6 @@ class ClientSession final : public Session {
       case cmd::kDeliverSm:
       case cmd::kDataSm:
         onMessage(pdu);
-        return;
-      case cmd::kEnquireLink:
-        send(makeResponse(pdu, status::kOk));
-        return;
-      case cmd::kUnbind:
-        send(makeResponse(pdu, status::kOk));
-        setState(State::kClosed);
-        markBroken("unbound by the SMPP server");
         return;
       case cmd::kAlertNotification:
         foundation::DebugLogf("SMPPConnection", "%s: alert_notification for %s", name().c_str(),
@@ -125,7 +113,7 @@ Connection::Connection() : impl_(std::make_unique<Impl>()) {}
 Connection::~Connection() = default;
 
 void Connection::setCommandTimeout(std::chrono::milliseconds timeout) {
-  impl_->session.setCommandTimeout(timeout.count() > 0 ? timeout : milliseconds(120000));
+  impl_->session.setCommandTimeout(timeout);
 }
 void Connection::setAsyncReceive(bool on) {
   impl_->session.async_receive = on;
@@ -206,9 +194,7 @@ uint32_t SMPPBind(Connection& conn, uint8_t version, int bind_type, const std::s
   if (const Tlv* t = resp.findTlv(tag::kScInterfaceVersion);
       t && t->value.size() == 1 && static_cast<uint8_t>(t->value[0]) < 0x34)
     s.setVersion(0x33);
-  s.setState(bind_type == kBindTypeReceiver      ? Session::State::kBoundRx
-             : bind_type == kBindTypeTransmitter ? Session::State::kBoundTx
-                                                 : Session::State::kBoundTrx);
+  s.setState(Session::boundStateFor(req.command_id));
   if (protocolDebug())
     foundation::DebugLogf("SMPPBind", "%s: bound as %s to %s", s.name().c_str(),
                           commandName(req.command_id), resp.system_id.c_str());
@@ -227,8 +213,8 @@ uint32_t prepareSubmit(Connection& conn, uint8_t version, const OutboundMessage&
   if (!s.bound()) return status::kNotConnected;
   if (s.state() == Session::State::kBoundRx) return status::kInvBndSts;
   std::string skipped;
-  uint32_t st = buildMessagePdu(cmd::kSubmitSm, m, effectiveVersion(version, s.version()),
-                                *currentOptionTable(), &conn.impl().request, &skipped);
+  uint32_t st = buildMessagePdu(cmd::kSubmitSm, m, s.messageVersion(version), *currentOptionTable(),
+                                &conn.impl().request, &skipped);
   if (!skipped.empty())
     foundation::DebugLogf("SMPPSubmitMessage",
                           "%s: %s: options not sent (unknown name or bad value): %s",
@@ -237,22 +223,6 @@ uint32_t prepareSubmit(Connection& conn, uint8_t version, const OutboundMessage&
     foundation::DebugLogf("SMPPSubmitMessage", "%s: %s refused: %s", s.name().c_str(),
                           request_file.c_str(), statusText(st).c_str());
   return st;
-}
-
-OutboundMessage outbound(const std::string& sender, const std::string& recipient, uint8_t pid,
-                         uint8_t dcs, const std::string& udh, const std::string& data,
-                         uint32_t flags, bool binary, const std::string& params) {
-  OutboundMessage m;
-  m.sender = sender;
-  m.recipient = recipient;
-  m.pid = pid;
-  m.dcs = dcs;
-  m.udh = udh;
-  m.data = data;
-  m.flags = flags;
-  m.binary = binary;
-  m.params = params;
-  return m;
 }
 
 }  // namespace
@@ -264,8 +234,7 @@ uint32_t SMPPSubmitMessage(Connection& conn, uint8_t version, const std::string&
                            const std::string& params) {
   if (message_id) message_id->clear();
   uint32_t st = prepareSubmit(
-      conn, version, outbound(sender, recipient, pid, dcs, udh, data, flags, binary, params),
-      request_file);
+      conn, version, {sender, recipient, pid, dcs, udh, data, flags, binary, params}, request_file);
   if (st != status::kOk) return st;
   Pdu& resp = conn.impl().response;
   st = conn.impl().session.transact(conn.impl().request, &resp);
@@ -279,20 +248,14 @@ uint32_t SMPPSubmitMessageAsync(Connection& conn, uint8_t version, const std::st
                                 bool binary, const std::string& request_file,
                                 const std::string& params, std::shared_ptr<AsyncSubmit> ctx) {
   uint32_t st = prepareSubmit(
-      conn, version, outbound(sender, recipient, pid, dcs, udh, data, flags, binary, params),
-      request_file);
+      conn, version, {sender, recipient, pid, dcs, udh, data, flags, binary, params}, request_file);
   if (st != status::kOk) return st;
   return conn.impl().session.sendAsync(conn.impl().request, std::move(ctx));
 }
 
 int SMPPYield(Connection& conn, uint8_t /*version*/, std::chrono::milliseconds wait,
               bool* connection_error) {
-  int n = conn.impl().session.service(wait);
-  if (n < 0) {
-    if (connection_error) *connection_error = true;
-    return 0;
-  }
-  return n;
+  return conn.impl().session.yield(wait, connection_error);
 }
 
 int SMPPCheckLinkStatus(Connection& conn) {
@@ -300,10 +263,7 @@ int SMPPCheckLinkStatus(Connection& conn) {
 }
 
 uint32_t SMPPEnquireLink(Connection& conn, uint8_t /*version*/) {
-  Pdu& req = conn.impl().request;
-  req.clear();
-  req.command_id = cmd::kEnquireLink;
-  return conn.impl().session.transact(req, &conn.impl().response);
+  return conn.impl().session.enquireLink(conn.impl().request, &conn.impl().response);
 }
 
 uint32_t SMPPUnbind(Connection& conn, uint8_t /*version*/) {

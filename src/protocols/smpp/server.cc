@@ -79,14 +79,6 @@ class ServerSession final : public Session {
       case cmd::kBindTransceiver:
         onBind(pdu);
         return;
-      case cmd::kEnquireLink:
-        send(makeResponse(pdu, status::kOk));
-        return;
-      case cmd::kUnbind:
-        send(makeResponse(pdu, status::kOk));
-        setState(State::kClosed);
-        markBroken("unbound by the client");
-        return;
       case cmd::kSubmitSm:
       case cmd::kDataSm:
         if (!mayTransmit()) return refuse(pdu, status::kInvBndSts);
@@ -211,7 +203,7 @@ void ServerConnection::setSystemId(std::string system_id) {
   impl_->system_id = std::move(system_id);
 }
 void ServerConnection::setCommandTimeout(std::chrono::milliseconds timeout) {
-  impl_->session.setCommandTimeout(timeout.count() > 0 ? timeout : milliseconds(120000));
+  impl_->session.setCommandTimeout(timeout);
 }
 void ServerConnection::setUserContext(void* context) {
   impl_->user_context = context;
@@ -265,9 +257,7 @@ uint32_t answerBind(ServerConnection& conn, uint32_t bind_id, int bind_type, uin
   if (st == status::kOk) {
     s.account = s.bind.system_id;
     s.bind_type = bind_type;
-    s.setState(bind_type == kBindTypeReceiver      ? Session::State::kBoundRx
-               : bind_type == kBindTypeTransmitter ? Session::State::kBoundTx
-                                                   : Session::State::kBoundTrx);
+    s.setState(Session::boundStateFor(resp.command_id));
   }
   s.bind.password.clear();
   return status::kOk;
@@ -287,12 +277,7 @@ uint32_t SMPPServerRejectLogin(ServerConnection& conn, uint32_t bind_id, int bin
 
 int SMPPServerYield(ServerConnection& conn, uint8_t /*version*/, std::chrono::milliseconds wait,
                     bool* connection_error) {
-  int n = conn.impl().session.service(wait);
-  if (n < 0) {
-    if (connection_error) *connection_error = true;
-    return 0;
-  }
-  return n;
+  return conn.impl().session.yield(wait, connection_error);
 }
 
 namespace {
@@ -301,21 +286,14 @@ uint32_t prepareDeliver(ServerConnection& conn, uint8_t version, const OutboundM
   Session& s = conn.impl().session;
   if (!s.bound()) return status::kNotConnected;
   if (s.state() == Session::State::kBoundTx) return status::kInvBndSts;
-  uint8_t v = version == 0x33 || s.version() == 0x33 ? 0x33 : 0x34;
   std::string skipped;
-  uint32_t st =
-      buildMessagePdu(cmd::kDeliverSm, m, v, *currentOptionTable(), &conn.impl().request, &skipped);
+  uint32_t st = buildMessagePdu(cmd::kDeliverSm, m, s.messageVersion(version),
+                                *currentOptionTable(), &conn.impl().request, &skipped);
   if (!skipped.empty())
     foundation::DebugLogf("SMPPServerSubmitMessage",
                           "%s: options not sent (unknown name or bad value): %s", s.name().c_str(),
                           skipped.c_str());
   return st;
-}
-
-OutboundMessage outbound(const std::string& sender, const std::string& recipient, uint8_t pid,
-                         uint8_t dcs, const std::string& udh, const std::string& data,
-                         uint32_t flags, bool binary, const std::string& params) {
-  return OutboundMessage{sender, recipient, pid, dcs, udh, data, flags, binary, params};
 }
 
 }  // namespace
@@ -324,8 +302,8 @@ uint32_t SMPPServerSubmitMessage(ServerConnection& conn, uint8_t version, const 
                                  const std::string& recipient, uint8_t pid, uint8_t dcs,
                                  const std::string& udh, const std::string& data, uint32_t flags,
                                  bool binary, const std::string& params) {
-  uint32_t st = prepareDeliver(
-      conn, version, outbound(sender, recipient, pid, dcs, udh, data, flags, binary, params));
+  uint32_t st = prepareDeliver(conn, version,
+                               {sender, recipient, pid, dcs, udh, data, flags, binary, params});
   if (st != status::kOk) return st;
   return conn.impl().session.transact(conn.impl().request, &conn.impl().response);
 }
@@ -335,17 +313,14 @@ uint32_t SMPPServerSubmitMessageNew(ServerConnection& conn, uint8_t version,
                                     uint8_t pid, uint8_t dcs, const std::string& udh,
                                     const std::string& data, uint32_t flags, bool binary,
                                     const std::string& params, std::shared_ptr<AsyncSubmit> ctx) {
-  uint32_t st = prepareDeliver(
-      conn, version, outbound(sender, recipient, pid, dcs, udh, data, flags, binary, params));
+  uint32_t st = prepareDeliver(conn, version,
+                               {sender, recipient, pid, dcs, udh, data, flags, binary, params});
   if (st != status::kOk) return st;
   return conn.impl().session.sendAsync(conn.impl().request, std::move(ctx));
 }
 
 uint32_t SMPPServerEnquireLink(ServerConnection& conn, uint8_t /*version*/) {
-  Pdu& req = conn.impl().request;
-  req.clear();
-  req.command_id = cmd::kEnquireLink;
-  return conn.impl().session.transact(req, &conn.impl().response);
+  return conn.impl().session.enquireLink(conn.impl().request, &conn.impl().response);
 }
 
 void SMPPServerSetReceiveMessageCallback(ServerReceiveCallback callback) {

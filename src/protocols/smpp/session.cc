@@ -123,6 +123,23 @@ uint32_t Session::transact(Pdu& request, Pdu* response) {
   return response->command_status;
 }
 
+uint32_t Session::enquireLink(Pdu& request, Pdu* response) {
+  request.clear();
+  request.command_id = cmd::kEnquireLink;
+  return transact(request, response);
+}
+
+Session::State Session::boundStateFor(uint32_t bind_command_id) {
+  switch (bind_command_id & ~cmd::kResponseBit) {
+    case cmd::kBindReceiver:
+      return State::kBoundRx;
+    case cmd::kBindTransmitter:
+      return State::kBoundTx;
+    default:
+      return State::kBoundTrx;
+  }
+}
+
 uint32_t Session::sendAsync(Pdu& request, std::shared_ptr<AsyncSubmit> ctx) {
   if (!alive()) return status::kNotConnected;
   request.sequence = nextSequence();
@@ -221,6 +238,13 @@ int Session::service(milliseconds wait) {
   return handled;
 }
 
+int Session::yield(milliseconds wait, bool* connection_error) {
+  const int n = service(wait);
+  if (n >= 0) return n;
+  if (connection_error) *connection_error = true;
+  return 0;
+}
+
 void Session::handleFrame(const uint8_t* data, size_t length) {
   uint32_t st = decodePdu(std::span<const uint8_t>(data, length), &rx_);
   last_rx_ = Clock::now();
@@ -237,8 +261,23 @@ void Session::handleFrame(const uint8_t* data, size_t length) {
     return;
   }
   dispatching_ = true;
-  onRequest(rx_);
+  if (!answerLinkRequest(rx_)) onRequest(rx_);
   dispatching_ = false;
+}
+
+bool Session::answerLinkRequest(const Pdu& pdu) {
+  switch (pdu.command_id) {
+    case cmd::kEnquireLink:
+      send(makeResponse(pdu, status::kOk));
+      return true;
+    case cmd::kUnbind:
+      send(makeResponse(pdu, status::kOk));
+      state_ = State::kClosed;
+      markBroken(side_ == Side::kClient ? "unbound by the SMPP server" : "unbound by the client");
+      return true;
+    default:
+      return false;
+  }
 }
 
 void Session::handleResponse(const Pdu& pdu, uint32_t decode_status) {

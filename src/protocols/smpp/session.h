@@ -1,8 +1,9 @@
 // Session: the protocol engine under one SMPP connection, for either side.
 // It frames PDUs off a tls::Stream, answers what it must, matches responses
 // to requests by sequence number (one synchronous request at a time plus
-// any number of asynchronous ones) and hands requests from the peer to the
-// side-specific subclass (client Connection, ServerConnection).
+// any number of asynchronous ones), answers enquire_link and unbind (they
+// mean the same to both sides) and hands other requests from the peer to
+// the side-specific subclass (client Connection, ServerConnection).
 //
 // Framing faults: a command_length below 16 or above kMaxCommandLength is
 // answered with generic_nack (ESME_RINVCMDLEN) and the connection is closed,
@@ -32,6 +33,9 @@ namespace vek::smpp {
 
 using std::chrono::milliseconds;
 
+// How long a request waits for its answer unless the gateway says otherwise.
+inline constexpr milliseconds kDefaultCommandTimeout{120000};
+
 // The protocol debug switch (SMPPSetDebugMode); lines go to the debug log.
 void setProtocolDebug(bool on);
 bool protocolDebug();
@@ -58,11 +62,22 @@ class Session {
 
   State state() const { return state_; }
   void setState(State s) { state_ = s; }
+  // The state a bind command (request or response) leads to: kBoundRx,
+  // kBoundTx or kBoundTrx.
+  static State boundStateFor(uint32_t bind_command_id);
   bool bound() const { return alive() && state_ != State::kOpen && state_ != State::kClosed; }
   uint8_t version() const { return version_; }
   void setVersion(uint8_t v) { version_ = v; }
+  // The version a message goes out with: 3.3 (no TLVs) when the caller asks
+  // for it or the peer only speaks it.
+  uint8_t messageVersion(uint8_t asked) const {
+    return asked == 0x33 || version_ == 0x33 ? 0x33 : 0x34;
+  }
   milliseconds commandTimeout() const { return command_timeout_; }
-  void setCommandTimeout(milliseconds t) { command_timeout_ = t; }
+  // Zero or less: kDefaultCommandTimeout.
+  void setCommandTimeout(milliseconds t) {
+    command_timeout_ = t.count() > 0 ? t : kDefaultCommandTimeout;
+  }
 
   // Sends one PDU (TLVs only for version 3.4); false when the write failed,
   // which breaks the session.
@@ -75,18 +90,25 @@ class Session {
   // comes (or kTimeout / kConnectionLost). 0 when sent; otherwise nothing
   // was queued and `ctx` is never completed.
   uint32_t sendAsync(Pdu& request, std::shared_ptr<AsyncSubmit> ctx);
+  // enquire_link and wait for its answer; `request` and `response` are the
+  // caller's reusable records.
+  uint32_t enquireLink(Pdu& request, Pdu* response);
   size_t outstanding() const { return pending_.size(); }
 
   // Handles incoming PDUs: waits up to `wait` for the first, then handles
   // whatever else is already there. Returns the number handled, or -1 when
   // the connection is gone.
   int service(milliseconds wait);
+  // service() as the yield entries report it: the number handled, or 0 with
+  // *connection_error (when given) set once the connection is gone.
+  int yield(milliseconds wait, bool* connection_error);
 
   // Microseconds since the last PDU from the peer (for inactivity checks).
   std::chrono::steady_clock::time_point lastReceived() const { return last_rx_; }
 
  protected:
-  // A request from the peer that decoded cleanly. The subclass answers it.
+  // A request from the peer that decoded cleanly, other than enquire_link
+  // and unbind. The subclass answers it.
   virtual void onRequest(const Pdu& pdu) = 0;
   // Every PDU that arrived, decoded or not.
   virtual void onActivity(uint32_t /*command_id*/) {}
@@ -107,6 +129,8 @@ class Session {
   Frame nextFrame(size_t* length);
   bool fill(milliseconds wait);
   void handleFrame(const uint8_t* data, size_t length);
+  // Answers enquire_link and unbind; false for other requests.
+  bool answerLinkRequest(const Pdu& pdu);
   void handleResponse(const Pdu& pdu, uint32_t decode_status);
   void checkTimeouts();
   void failAll(uint32_t result);
@@ -119,7 +143,7 @@ class Session {
   bool dispatching_ = false;  // inside onRequest: no nested waits
   State state_ = State::kClosed;
   uint8_t version_ = 0x34;
-  milliseconds command_timeout_{120000};
+  milliseconds command_timeout_ = kDefaultCommandTimeout;
   uint32_t sequence_ = 0;
 
   std::vector<uint8_t> rbuf_;
