@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -18,6 +19,7 @@
 #include "platform/socket.h"
 #include "protocols/smpp/client.h"
 #include "protocols/smpp/pdu.h"
+#include "protocols/smpp/receipt.h"
 #include "protocols/smpp/server.h"
 #include "tls/tls.h"
 
@@ -173,6 +175,44 @@ inline uint32_t connectAndBind(Connection& conn, uint16_t port,
                             "127.0.0.1", port);
   if (st != 0) return st;
   return SMPPBind(conn, version, bind_type, "test", password, "");
+}
+
+// Collects what the client receive callback gets (one Inbox at a time: it
+// owns the process-wide callback).
+struct Inbox {
+  std::mutex mu;
+  std::vector<InboundMessage> items;
+  Inbox() {
+    SMPPSetReceiveMessageCallback([this](const InboundMessage& m) {
+      std::scoped_lock lk(mu);
+      items.push_back(m);
+      return 1;
+    });
+  }
+  ~Inbox() { SMPPSetReceiveMessageCallback(nullptr); }
+  size_t size() {
+    std::scoped_lock lk(mu);
+    return items.size();
+  }
+  // Items whose receipt flag is `receipt_flag` (0 or flag::kIsReceipt).
+  size_t count(uint32_t receipt_flag) {
+    std::scoped_lock lk(mu);
+    return static_cast<size_t>(std::count_if(
+        items.begin(), items.end(),
+        [&](const InboundMessage& m) { return (m.flags & flag::kIsReceipt) == receipt_flag; }));
+  }
+};
+
+// Yields until `pred` holds (bounded).
+inline bool yieldUntil(Connection& conn, const std::function<bool()>& pred,
+                       std::chrono::milliseconds limit = 10s) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  bool error = false;
+  while (!pred()) {
+    if (error || std::chrono::steady_clock::now() > deadline) return false;
+    SMPPYield(conn, 0x34, 20ms, &error);
+  }
+  return true;
 }
 
 // A plain peer that reads and writes whole PDUs.

@@ -21,7 +21,9 @@ namespace vek::smpp {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Inbox;
 using testing::TestServer;
+using testing::yieldUntil;
 
 uint16_t freePort() {
   auto fd = platform::listenTcp("127.0.0.1", 0);
@@ -68,36 +70,6 @@ std::string linkName(uint16_t port) {
 uint32_t bindTo(Connection& conn, uint16_t port, int bind_type = kBindTypeTransceiver) {
   uint32_t st = SMPPConnect(conn, tls::Stream(), linkName(port), "127.0.0.1", port);
   return st ? st : SMPPBind(conn, 0x34, bind_type, "gateway", "secret", "");
-}
-
-struct Inbox {
-  std::mutex mu;
-  std::vector<InboundMessage> items;
-  Inbox() {
-    SMPPSetReceiveMessageCallback([this](const InboundMessage& m) {
-      std::scoped_lock lk(mu);
-      items.push_back(m);
-      return 1;
-    });
-  }
-  ~Inbox() { SMPPSetReceiveMessageCallback(nullptr); }
-  size_t count(uint32_t receipt_flag) {
-    std::scoped_lock lk(mu);
-    return static_cast<size_t>(std::count_if(
-        items.begin(), items.end(),
-        [&](const InboundMessage& m) { return (m.flags & flag::kIsReceipt) == receipt_flag; }));
-  }
-};
-
-bool yieldUntil(Connection& conn, const std::function<bool()>& pred,
-                std::chrono::milliseconds limit = 10s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  bool error = false;
-  while (!pred()) {
-    if (error || std::chrono::steady_clock::now() > deadline) return false;
-    SMPPYield(conn, 0x34, 20ms, &error);
-  }
-  return true;
 }
 
 TEST(SmppOracleTest, SubmitsWithWindowOneAndFiftyAreAllAcceptedWithDistinctIds) {

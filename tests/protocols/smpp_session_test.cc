@@ -17,38 +17,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::connectAndBind;
+using testing::Inbox;
 using testing::RawPeer;
 using testing::TestServer;
-
-// Collects what the client receive callback gets.
-struct Inbox {
-  std::mutex mu;
-  std::vector<InboundMessage> items;
-  Inbox() {
-    SMPPSetReceiveMessageCallback([this](const InboundMessage& m) {
-      std::scoped_lock lk(mu);
-      items.push_back(m);
-      return 1;
-    });
-  }
-  ~Inbox() { SMPPSetReceiveMessageCallback(nullptr); }
-  size_t size() {
-    std::scoped_lock lk(mu);
-    return items.size();
-  }
-};
-
-// Yields until `pred` holds (bounded).
-bool yieldUntil(Connection& conn, const std::function<bool()>& pred,
-                std::chrono::milliseconds limit = 5s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  bool error = false;
-  while (!pred()) {
-    if (error || std::chrono::steady_clock::now() > deadline) return false;
-    SMPPYield(conn, 0x34, 20ms, &error);
-  }
-  return true;
-}
+using testing::yieldUntil;
 
 TEST(SmppSessionTest, MessagesTravelIntactInBothDirections) {
   TestServer server({});
