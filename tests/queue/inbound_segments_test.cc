@@ -16,10 +16,6 @@ namespace {
 using vek::testing::readText;
 using vek::testing::writeText;
 
-std::string noRoute(std::string_view) {
-  return std::string();
-}
-
 class InboundSegmentsTest : public QueueTestBase {
  protected:
   void SetUp() override {
@@ -38,14 +34,6 @@ class InboundSegmentsTest : public QueueTestBase {
     SMSMessage m;
     parseSMSMessage(w.str(), &m, noRoute);
     return StoreInboundSegment(in_, m, w.str(), usa_, path);
-  }
-
-  std::set<std::string> names(const std::string& dir) {
-    std::set<std::string> out;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-      out.insert(e.path().filename().string());
-    return out;
   }
 
   // The joined messages in the inbound directory.

@@ -5,7 +5,10 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <filesystem>
+#include <set>
 #include <string>
+#include <string_view>
 
 #include "foundation/settings.h"
 #include "queue/unique_id.h"
@@ -31,8 +34,22 @@ class QueueTestBase : public ::testing::Test {
     foundation::publishSettings(s);
   }
 
+  // Every name in `dir`, hidden ones included.
+  static std::set<std::string> names(const std::string& dir) {
+    std::set<std::string> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+      out.insert(e.path().filename().string());
+    return out;
+  }
+
   vek::testing::TempDir dir_;
   std::string root_;
 };
+
+// A route resolver for parseSMSMessage that knows no link.
+inline std::string noRoute(std::string_view) {
+  return std::string();
+}
 
 }  // namespace vek::queue

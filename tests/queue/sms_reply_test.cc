@@ -15,10 +15,6 @@ namespace {
 using vek::testing::readText;
 using vek::testing::writeText;
 
-std::string noRoute(std::string_view) {
-  return std::string();
-}
-
 class SMSReplyTest : public QueueTestBase {
  protected:
   SMSReply reply(std::string text) {
@@ -28,14 +24,6 @@ class SMSReplyTest : public QueueTestBase {
     r.text = std::move(text);
     r.queue_root = root_;
     return r;
-  }
-  // Every name in `dir`, hidden ones included.
-  std::set<std::string> names(const std::string& dir) {
-    std::set<std::string> out;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-      out.insert(e.path().filename().string());
-    return out;
   }
   SMSMessage load(const std::string& path) {
     SMSMessage m;
