@@ -56,6 +56,23 @@ platform::UniqueFd openOnce(const std::string& path, const CreateFileOptions& o)
   return fd;
 }
 
+// Repeats `step(done)`, one read(2)- or write(2)-like call for the bytes
+// after the first `*done`, until `length` bytes are done or a call returns
+// 0 (end of file); EINTR is retried. False with errno set on failure.
+template <typename Step>
+bool transferAll(size_t length, size_t* done, Step step) {
+  while (*done < length) {
+    const ssize_t n = step(*done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    *done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::chrono::milliseconds setNoResourcesPauseUnit(std::chrono::milliseconds unit) {
@@ -93,19 +110,9 @@ bool retryOnNoResources(std::string_view tag, const std::function<bool()>& attem
 
 bool ReadFileWithRetry(int fd, void* buffer, size_t length, size_t* done) {
   size_t got = 0;
-  bool eof = false;
   auto* p = static_cast<char*>(buffer);
   bool ok = retryOnNoResources("ReadFileWithRetry", [&] {
-    while (got < length && !eof) {
-      ssize_t n = ::read(fd, p + got, length - got);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (n == 0) eof = true;
-      got += static_cast<size_t>(n);
-    }
-    return true;
+    return transferAll(length, &got, [&](size_t d) { return ::read(fd, p + d, length - d); });
   });
   if (done) *done = got;
   return ok;
@@ -115,15 +122,7 @@ bool WriteFileWithRetry(int fd, const void* buffer, size_t length, size_t* done)
   size_t put = 0;
   const auto* p = static_cast<const char*>(buffer);
   bool ok = retryOnNoResources("WriteFileWithRetry", [&] {
-    while (put < length) {
-      ssize_t n = ::write(fd, p + put, length - put);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      put += static_cast<size_t>(n);
-    }
-    return true;
+    return transferAll(length, &put, [&](size_t d) { return ::write(fd, p + d, length - d); });
   });
   if (done) *done = put;
   return ok;
@@ -156,26 +155,19 @@ bool readWholeFile(int fd, std::string* out, size_t max_bytes) {
   // without a second round trip for the usual case.
   out->resize(expected + 1);
   size_t got = 0;
-  bool eof = false;
   bool ok = retryOnNoResources("ReadFileWithRetry", [&] {
-    while (!eof) {
-      if (got == out->size()) {
-        if (out->size() > max_bytes) {
-          errno = EFBIG;
-          eof = true;
-          return false;
-        }
-        out->resize(std::min(max_bytes + 1, out->size() * 2 + 4096));
-      }
-      ssize_t n = ::pread(fd, out->data() + got, out->size() - got, static_cast<off_t>(got));
-      if (n < 0) {
-        if (errno == EINTR) continue;
+    for (;;) {
+      const bool transferred = transferAll(out->size(), &got, [&](size_t d) {
+        return ::pread(fd, out->data() + d, out->size() - d, static_cast<off_t>(d));
+      });
+      if (!transferred) return false;
+      if (got < out->size()) return true;  // end of file
+      if (out->size() > max_bytes) {
+        errno = EFBIG;
         return false;
       }
-      if (n == 0) eof = true;
-      got += static_cast<size_t>(n);
+      out->resize(std::min(max_bytes + 1, out->size() * 2 + 4096));
     }
-    return true;
   });
   if (ok && got > max_bytes) {
     errno = EFBIG;
@@ -193,16 +185,9 @@ platform::Status replaceFileTail(int fd, uint64_t offset, std::string_view text)
   }
   size_t put = 0;
   bool ok = retryOnNoResources("WriteFileWithRetry", [&] {
-    while (put < text.size()) {
-      ssize_t n =
-          ::pwrite(fd, text.data() + put, text.size() - put, static_cast<off_t>(offset + put));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      put += static_cast<size_t>(n);
-    }
-    return true;
+    return transferAll(text.size(), &put, [&](size_t d) {
+      return ::pwrite(fd, text.data() + d, text.size() - d, static_cast<off_t>(offset + d));
+    });
   });
   if (!ok) return platform::Status::fromErrno("write", "claimed file");
   struct timespec times[2];

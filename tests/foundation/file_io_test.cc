@@ -98,6 +98,28 @@ TEST_F(FileIoTest, WriteToAFullPipeIsRetriedThenFails) {
             std::string::npos);
 }
 
+TEST_F(FileIoTest, WholeAndPartialReadsStopAtTheEndOrTheLimit) {
+  const std::string text(10000, 'r');
+  writeText(dir_.file("f"), text);
+  platform::UniqueFd fd(::open(dir_.file("f").c_str(), O_RDWR | O_CLOEXEC));
+  char buf[16];
+  size_t done = 0;
+  ASSERT_EQ(::lseek(fd.get(), 9990, SEEK_SET), 9990);
+  EXPECT_TRUE(ReadFileWithRetry(fd.get(), buf, sizeof buf, &done));
+  EXPECT_EQ(done, 10u) << "a short read at the end of the file";
+  std::string whole;
+  EXPECT_TRUE(readWholeFile(fd.get(), &whole));
+  EXPECT_EQ(whole, text) << "from offset 0, whatever the position";
+  EXPECT_FALSE(readWholeFile(fd.get(), &whole, 9999));
+  EXPECT_EQ(errno, EFBIG);
+  ASSERT_TRUE(replaceFileTail(fd.get(), 4, "tail").ok());
+  EXPECT_EQ(readText(dir_.file("f")), "rrrrtail");
+  // A file that reports no size (as /proc does) is read by growing the buffer.
+  platform::UniqueFd proc(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(readWholeFile(proc.get(), &whole));
+  EXPECT_EQ(whole.rfind("Name:", 0), 0u) << whole.substr(0, 40);
+}
+
 TEST_F(FileIoTest, CreateMakesMissingDirectoriesButOpenExistingDoesNot) {
   CreateFileOptions o;
   o.access = O_RDWR;
