@@ -249,6 +249,34 @@ TEST(SmppSessionTest, InterfaceVersion33CarriesNoTlvs) {
   }
 }
 
+// Each SME destination of submit_multi reaches the callback with its address
+// read as submit_sm reads one; a distribution list is refused in the answer.
+TEST(SmppSessionTest, SubmitMultiHandsOverEachDestination) {
+  TestServer server({});
+  auto fd = platform::connectTcp("127.0.0.1", server.port(), 2000);
+  ASSERT_TRUE(fd.ok());
+  RawPeer client(std::move(*fd));
+  Pdu resp;
+  ASSERT_TRUE(client.sendPdu(testing::bindPdu(cmd::kBindTransmitter, "test", "test")));
+  ASSERT_TRUE(client.readPdu(&resp));
+  ASSERT_EQ(resp.command_status, 0u);
+  Pdu multi;
+  multi.command_id = cmd::kSubmitMulti;
+  multi.sequence = 2;
+  multi.short_message = "hi";
+  multi.dests = {{1, {1, 1, "4670111"}, ""}, {1, {1, 1, "Shop"}, ""}, {2, {}, "friends"}};
+  ASSERT_TRUE(client.sendPdu(multi));
+  ASSERT_TRUE(client.readPdu(&resp));
+  EXPECT_EQ(resp.command_status, 0u);
+  EXPECT_FALSE(resp.message_id.empty());
+  ASSERT_EQ(resp.unsuccess.size(), 1u);
+  EXPECT_EQ(resp.unsuccess[0].error_status, status::kCntSubDl);
+  const auto got = server.received();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].recipient, "+4670111");
+  EXPECT_EQ(got[1].recipient, "Shop") << "no plus for a name, as for submit_sm";
+}
+
 // Raw byte streams against a server connection: each is answered with the
 // expected PDU, and the connection is closed only after framing errors.
 TEST(SmppSessionTest, BadInputIsAnsweredOrClosedNeverCrashes) {

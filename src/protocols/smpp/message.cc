@@ -105,6 +105,10 @@ Address addressFor(std::string_view text) {
   return a;
 }
 
+std::string addressText(const Address& a) {
+  return a.ton == 1 && !a.addr.empty() && platform::isAllDigits(a.addr) ? "+" + a.addr : a.addr;
+}
+
 std::string validityToSmpp(std::string_view text) {
   text = platform::trim(text);
   if (text.empty()) return std::string();
@@ -251,13 +255,10 @@ InboundMessage inboundFromPdu(const Pdu& p, std::string_view link_name,
                               const OptionTable& options) {
   InboundMessage m;
   m.link_name = link_name;
-  auto withPlus = [](const Address& a) {
-    return a.ton == 1 && !a.addr.empty() && platform::isAllDigits(a.addr) ? "+" + a.addr : a.addr;
-  };
-  m.sender = withPlus(p.source);
+  m.sender = addressText(p.source);
   const Address& dest =
       p.command_id == cmd::kSubmitMulti && !p.dests.empty() ? p.dests[0].address : p.destination;
-  m.recipient = withPlus(dest);
+  m.recipient = addressText(dest);
   m.pid = p.protocol_id;
   m.dcs = p.data_coding;
 

@@ -69,6 +69,9 @@ MessageParams parseParams(std::string_view params);
 // TON/NPI from the form of an address ("+..." international 1/1 without
 // the plus; digits national 2/1; anything else alphanumeric 5/0; "" 0/0).
 Address addressFor(std::string_view text);
+// The reverse, for received addresses: an international number (TON 1, all
+// digits) gets its plus back; anything else is the address as it came.
+std::string addressText(const Address& address);
 
 // A validity text in SMPP form ("YYMMDDhhmmsstnnp"): kept when already in
 // that form; "<n>d", "<n>h", "<n>m" (days, hours, minutes) become relative;

@@ -144,8 +144,7 @@ class ServerSession final : public Session {
       uint32_t st = status::kCntSubDl;
       std::string id;
       if (d.dest_flag == 1) {
-        m.recipient =
-            d.address.ton == 1 && !d.address.addr.empty() ? "+" + d.address.addr : d.address.addr;
+        m.recipient = addressText(d.address);
         st = accept(m, &id);
       }
       if (st == status::kOk) {
