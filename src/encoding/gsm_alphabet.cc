@@ -105,6 +105,21 @@ static_assert(kTables.to_gsm[0x0A] == 0x0A && kTables.to_gsm[0x0D] == 0x0D);
 static_assert(kTables.to_gsm[0x00] == kHyphen && kTables.to_gsm[0x7F] == kHyphen);
 static_assert(kTables.to_gsm[0x80] == kGsmEscape && kTables.to_gsm_ext[0x80] == 0x65);
 
+// The Greek capitals by code point (U+0380-U+03BF, whose UTF-8 form is
+// 0xCE and one byte), derived from kGreekUtf8Tail; kNoCode elsewhere.
+constexpr uint8_t kNoCode = 0xFF;
+constexpr std::array<uint8_t, 64> buildGreekToGsm() {
+  std::array<uint8_t, 64> t{};
+  for (auto& v : t) v = kNoCode;
+  for (int code = 0; code < 32; ++code) {
+    if (kGreekUtf8Tail[code] != 0) t[kGreekUtf8Tail[code] & 0x3F] = static_cast<uint8_t>(code);
+  }
+  return t;
+}
+constexpr std::array<uint8_t, 64> kGreekToGsm = buildGreekToGsm();
+static_assert(kGreekToGsm[0x0394 - 0x0380] == 0x10 && kGreekToGsm[0x03A9 - 0x0380] == 0x15);
+static_assert(kGreekToGsm[0x0391 - 0x0380] == kNoCode);
+
 // Septets for one code point (1 or 2 written to `out`).
 inline int septetsFor(char32_t cp, uint8_t out[2]) {
   if (cp <= 0xFF) {
@@ -114,45 +129,14 @@ inline int septetsFor(char32_t cp, uint8_t out[2]) {
     out[1] = kTables.to_gsm_ext[cp];
     return 2;
   }
-  switch (cp) {
-    case 0x0393:
-      out[0] = 0x13;
-      return 1;
-    case 0x0394:
-      out[0] = 0x10;
-      return 1;
-    case 0x0398:
-      out[0] = 0x19;
-      return 1;
-    case 0x039B:
-      out[0] = 0x14;
-      return 1;
-    case 0x039E:
-      out[0] = 0x1A;
-      return 1;
-    case 0x03A0:
-      out[0] = 0x16;
-      return 1;
-    case 0x03A3:
-      out[0] = 0x18;
-      return 1;
-    case 0x03A6:
-      out[0] = 0x12;
-      return 1;
-    case 0x03A8:
-      out[0] = 0x17;
-      return 1;
-    case 0x03A9:
-      out[0] = 0x15;
-      return 1;
-    case 0x20AC:
-      out[0] = kGsmEscape;
-      out[1] = 0x65;
-      return 2;
-    default:
-      out[0] = kHyphen;
-      return 1;
+  if (cp == 0x20AC) {
+    out[0] = kGsmEscape;
+    out[1] = 0x65;
+    return 2;
   }
+  const uint8_t greek = cp >= 0x0380 && cp < 0x03C0 ? kGreekToGsm[cp - 0x0380] : kNoCode;
+  out[0] = greek != kNoCode ? greek : kHyphen;
+  return 1;
 }
 
 // UCS-2 units the decoder would spend on `cp`.

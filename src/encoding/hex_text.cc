@@ -1,5 +1,7 @@
 #include "encoding/hex_text.h"
 
+#include "platform/byte_io.h"
+
 namespace vek::encoding {
 
 uint32_t HexStringToInt(std::string_view text) {
@@ -36,14 +38,7 @@ std::vector<uint8_t> hexToOctets(std::string_view hex) {
 }
 
 std::string octetsToHex(const uint8_t* data, size_t size) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.resize(size * 2);
-  for (size_t i = 0; i < size; ++i) {
-    out[2 * i] = kDigits[data[i] >> 4];
-    out[2 * i + 1] = kDigits[data[i] & 0xF];
-  }
-  return out;
+  return platform::toHex(std::span<const uint8_t>(data, size));
 }
 
 }  // namespace vek::encoding

@@ -34,5 +34,11 @@ std::vector<uint8_t> hexToOctets(std::string_view hex);
 
 // Upper-case "%02X" per octet.
 std::string octetsToHex(const uint8_t* data, size_t size);
+// Appends the "%02X" of one octet (the low eight bits of `octet`).
+inline void appendHexOctet(std::string* out, unsigned octet) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  out->push_back(kDigits[(octet >> 4) & 0xF]);
+  out->push_back(kDigits[octet & 0xF]);
+}
 
 }  // namespace vek::encoding

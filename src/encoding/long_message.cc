@@ -1,6 +1,7 @@
 #include "encoding/long_message.h"
 
 #include "encoding/gsm_alphabet.h"
+#include "encoding/hex_text.h"
 #include "encoding/septet_packing.h"
 #include "encoding/user_data_header.h"
 #include "encoding/utf8.h"
@@ -9,7 +10,6 @@
 namespace vek::encoding {
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr unsigned kMinimumLimit = 40;
 constexpr unsigned kDefaultTextLimit = 160;
 constexpr unsigned kDefaultBinaryLimit = 140;
@@ -17,27 +17,8 @@ constexpr unsigned kDefaultBinaryLimit = 140;
 // septet 0x0D (carriage return).
 constexpr std::string_view kAltLongTextLead = "1A";
 
-void appendHexOctet(std::string* out, unsigned octet) {
-  out->push_back(kHexDigits[(octet >> 4) & 0xF]);
-  out->push_back(kHexDigits[octet & 0xF]);
-}
-
 void appendHexOctets(std::string* out, std::string_view octets) {
   for (char c : octets) appendHexOctet(out, static_cast<uint8_t>(c));
-}
-
-// "%04X" per unit, written in place.
-std::string ucs2Hex(std::u16string_view units) {
-  std::string hex(4 * units.size(), '0');
-  char* p = hex.data();
-  for (char16_t u : units) {
-    p[0] = kHexDigits[(u >> 12) & 0xF];
-    p[1] = kHexDigits[(u >> 8) & 0xF];
-    p[2] = kHexDigits[(u >> 4) & 0xF];
-    p[3] = kHexDigits[u & 0xF];
-    p += 4;
-  }
-  return hex;
 }
 
 // Septets the header octets cover, fill bits included: ceil(8u / 7).
@@ -61,17 +42,7 @@ struct HeaderPlan {
   size_t append(std::string* out, unsigned total, unsigned number, bool with_kept) const {
     const size_t octets = concatOctets() + (with_kept ? kept.size() : 0);
     appendHexOctet(out, static_cast<unsigned>(octets - 1));
-    if (reference_16bit) {
-      appendHexOctet(out, kIeiConcat16Bit);
-      appendHexOctet(out, 4);
-      appendHexOctet(out, reference >> 8);
-    } else {
-      appendHexOctet(out, kIeiConcat8Bit);
-      appendHexOctet(out, 3);
-    }
-    appendHexOctet(out, reference & 0xFF);
-    appendHexOctet(out, total & 0xFF);
-    appendHexOctet(out, number & 0xFF);
+    appendConcatenationElement(out, reference, total, number, reference_16bit);
     if (with_kept) appendHexOctets(out, kept);
     return octets;
   }
@@ -244,7 +215,7 @@ platform::Result<SplitMessage> splitUcs2(std::u16string_view units, std::string_
   if (!ends.ok()) return ends.status();
   return buildSegments(*plan, *ends, dropped, options.RepeatUDHAllSegments,
                        [&](Segment* s, size_t begin, size_t end, size_t) {
-                         s->data = ucs2Hex(units.substr(begin, end - begin));
+                         s->data = UCS2ToHex(units.substr(begin, end - begin));
                        });
 }
 

@@ -19,12 +19,26 @@ bool wholeHexPairs(std::string_view hex) {
 
 }  // namespace
 
+void appendConcatenationElement(std::string* out, uint16_t reference, unsigned total,
+                                unsigned number, bool reference_16bit) {
+  if (reference_16bit) {
+    appendHexOctet(out, kIeiConcat16Bit);
+    appendHexOctet(out, 4);
+    appendHexOctet(out, reference >> 8);
+  } else {
+    appendHexOctet(out, kIeiConcat8Bit);
+    appendHexOctet(out, 3);
+  }
+  appendHexOctet(out, reference);
+  appendHexOctet(out, total);
+  appendHexOctet(out, number);
+}
+
 std::string concatenationElement(uint16_t reference, unsigned total, unsigned number,
                                  bool reference_16bit) {
-  if (reference_16bit) {
-    return platform::format("0804%04X%02X%02X", reference, total & 0xFF, number & 0xFF);
-  }
-  return platform::format("0003%02X%02X%02X", reference & 0xFF, total & 0xFF, number & 0xFF);
+  std::string out;
+  appendConcatenationElement(&out, reference, total, number, reference_16bit);
+  return out;
 }
 
 std::string concatenationHeader(uint16_t reference, unsigned total, unsigned number,

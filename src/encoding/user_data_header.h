@@ -33,6 +33,9 @@ inline constexpr size_t kMaxInboundHeaderOctets = 399;
 // 8-bit form keeps the reference's low octet).
 std::string concatenationElement(uint16_t reference, unsigned total, unsigned number,
                                  bool reference_16bit);
+// The same appended to `out`.
+void appendConcatenationElement(std::string* out, uint16_t reference, unsigned total,
+                                unsigned number, bool reference_16bit);
 // A whole header holding only that element: "050003..." or "060804...".
 std::string concatenationHeader(uint16_t reference, unsigned total, unsigned number,
                                 bool reference_16bit);

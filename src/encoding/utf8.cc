@@ -137,18 +137,22 @@ std::string UCS2ToUTF8(std::u16string_view ucs2, size_t capacity) {
   return out;
 }
 
-std::string UTF8ToUCS2Hex(std::string_view utf8) {
+std::string UCS2ToHex(std::u16string_view units) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  const std::u16string units = UTF8ToUCS2(utf8);
-  std::string out;
-  out.reserve(units.size() * 4);
+  std::string hex(4 * units.size(), '0');
+  char* p = hex.data();
   for (char16_t u : units) {
-    out.push_back(kDigits[(u >> 12) & 0xF]);
-    out.push_back(kDigits[(u >> 8) & 0xF]);
-    out.push_back(kDigits[(u >> 4) & 0xF]);
-    out.push_back(kDigits[u & 0xF]);
+    p[0] = kDigits[(u >> 12) & 0xF];
+    p[1] = kDigits[(u >> 8) & 0xF];
+    p[2] = kDigits[(u >> 4) & 0xF];
+    p[3] = kDigits[u & 0xF];
+    p += 4;
   }
-  return out;
+  return hex;
+}
+
+std::string UTF8ToUCS2Hex(std::string_view utf8) {
+  return UCS2ToHex(UTF8ToUCS2(utf8));
 }
 
 std::string UCS2HexToUTF8(std::string_view hex) {

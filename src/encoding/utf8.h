@@ -60,6 +60,8 @@ std::string UCS2ToUTF8(std::u16string_view ucs2, size_t capacity = 0);
 // four hexadecimal digits and stops at the first group that is not one.
 std::string UTF8ToUCS2Hex(std::string_view utf8);
 std::string UCS2HexToUTF8(std::string_view hex);
+// "%04X" per unit, as is.
+std::string UCS2ToHex(std::u16string_view units);
 
 // True when any byte has its top bit set.
 bool TextHas8BitBytes(std::string_view text);

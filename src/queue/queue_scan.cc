@@ -52,12 +52,11 @@ QueueScan::QueueScan(std::string directory, std::string pattern, bool all_entrie
 
 bool QueueScan::openNextDirectory() {
   // The directory just finished has no more matching files.
-  if (current_is_sub_) removeStaleEmptyDirectory(directory_ + current_prefix_);
-  current_is_sub_ = false;
+  if (!current_prefix_.empty()) removeStaleEmptyDirectory(directory_ + current_prefix_);
+  current_prefix_.clear();
   if (next_sub_ >= sub_directories_.size()) return false;
   const std::string& sub = sub_directories_[next_sub_++];
-  current_is_sub_ = !sub.empty();
-  current_prefix_ = current_is_sub_ ? sub + "/" : std::string();
+  if (!sub.empty()) current_prefix_ = sub + "/";
   files_.clear();
   next_file_ = 0;
   platform::forEachEntry(directory_ + current_prefix_, pattern_, platform::ListOptions{},

@@ -42,8 +42,7 @@ class QueueScan {
   const std::string pattern_;
   std::vector<std::string> sub_directories_;  // "" is the directory itself
   size_t next_sub_ = 0;
-  std::string current_prefix_;  // "" or "<sub>/"
-  bool current_is_sub_ = false;
+  std::string current_prefix_;  // "" (the directory itself) or "<sub>/"
   std::vector<std::string> files_;
   size_t next_file_ = 0;
 };

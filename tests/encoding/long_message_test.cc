@@ -246,6 +246,10 @@ TEST(UserDataHeaderTest, InboundHeadersGiveConcatenationAndPorts) {
     EXPECT_EQ(h.has_source_port ? static_cast<int>(h.source_port) : -1, c.source);
   }
   EXPECT_FALSE(parseInboundHeader(std::string(2 * 400, '0')).valid) << "over 399 octets";
+  // The headers the gateway writes: the 8-bit form keeps the reference's
+  // low octet, and totals and numbers are taken modulo 256.
+  EXPECT_EQ(concatenationHeader(0x1A7, 0x103, 2, false), "050003A70302");
+  EXPECT_EQ(concatenationHeader(0xBEEF, 2, 1, true), "060804BEEF0201");
 }
 
 // node-pdu decodes each segment, as an SMS-SUBMIT with our header and

@@ -15,8 +15,6 @@ namespace vek::smpp {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kConnectTimeoutMs = 30000;
 constexpr milliseconds kUnbindTimeout{5000};
 // Received messages waiting for SMPPReceiveFromAsyncQ, per link. Beyond this

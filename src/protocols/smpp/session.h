@@ -116,7 +116,6 @@ class Session {
   virtual bool holdInput() const { return false; }
   void markBroken(const char* why);
   uint32_t nextSequence();
-  Side side() const { return side_; }
 
  private:
   struct Pending {
