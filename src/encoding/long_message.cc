@@ -127,6 +127,24 @@ size_t keepSurrogatePairs(std::u16string_view units, size_t end) {
   return high && low ? end - 1 : end;
 }
 
+// Splits `length` units of 8-bit or UCS-2 data under the header planned
+// from `udh_hex`, cut where `keepWhole` says; `fill(segment, begin, end)`
+// writes each segment's data.
+template <typename KeepWhole, typename Fill>
+platform::Result<SplitMessage> splitUnits(UserDataKind kind, size_t length,
+                                          std::string_view udh_hex, uint16_t reference,
+                                          const SplitOptions& options, KeepWhole keepWhole,
+                                          Fill fill) {
+  auto plan = planHeader(udh_hex, reference, options);
+  if (!plan.ok()) return plan.status();
+  size_t dropped = 0;
+  auto ends = cutPoints(length, segmentRoom(kind, plan->fullOctets(), options),
+                        options.max_segments, keepWhole, &dropped);
+  if (!ends.ok()) return ends.status();
+  return buildSegments(*plan, *ends, dropped, options.RepeatUDHAllSegments,
+                       [&](Segment* s, size_t begin, size_t end, size_t) { fill(s, begin, end); });
+}
+
 platform::Result<SplitMessage> splitSeptetsWith(std::string_view septets, const HeaderPlan& plan,
                                                 bool alt_long_text, const SplitOptions& options) {
   // AltLongText's leading octet makes the header one octet longer.
@@ -205,34 +223,23 @@ platform::Result<SplitMessage> splitSeptets(std::string_view septets, std::strin
 
 platform::Result<SplitMessage> splitUcs2(std::u16string_view units, std::string_view udh_hex,
                                          uint16_t reference, const SplitOptions& options) {
-  auto plan = planHeader(udh_hex, reference, options);
-  if (!plan.ok()) return plan.status();
-  size_t dropped = 0;
-  auto ends = cutPoints(
-      units.size(), segmentRoom(UserDataKind::kUcs2, plan->fullOctets(), options),
-      options.max_segments, [&](size_t, size_t end) { return keepSurrogatePairs(units, end); },
-      &dropped);
-  if (!ends.ok()) return ends.status();
-  return buildSegments(*plan, *ends, dropped, options.RepeatUDHAllSegments,
-                       [&](Segment* s, size_t begin, size_t end, size_t) {
-                         s->data = UCS2ToHex(units.substr(begin, end - begin));
-                       });
+  return splitUnits(
+      UserDataKind::kUcs2, units.size(), udh_hex, reference, options,
+      [&](size_t, size_t end) { return keepSurrogatePairs(units, end); },
+      [&](Segment* s, size_t begin, size_t end) {
+        s->data = UCS2ToHex(units.substr(begin, end - begin));
+      });
 }
 
 platform::Result<SplitMessage> splitOctets(std::string_view octets, std::string_view udh_hex,
                                            uint16_t reference, const SplitOptions& options) {
-  auto plan = planHeader(udh_hex, reference, options);
-  if (!plan.ok()) return plan.status();
-  size_t dropped = 0;
-  auto ends = cutPoints(
-      octets.size(), segmentRoom(UserDataKind::kOctets, plan->fullOctets(), options),
-      options.max_segments, [](size_t, size_t end) { return end; }, &dropped);
-  if (!ends.ok()) return ends.status();
-  return buildSegments(*plan, *ends, dropped, options.RepeatUDHAllSegments,
-                       [&](Segment* s, size_t begin, size_t end, size_t) {
-                         s->data.reserve(2 * (end - begin));
-                         appendHexOctets(&s->data, octets.substr(begin, end - begin));
-                       });
+  return splitUnits(
+      UserDataKind::kOctets, octets.size(), udh_hex, reference, options,
+      [](size_t, size_t end) { return end; },
+      [&](Segment* s, size_t begin, size_t end) {
+        s->data.reserve(2 * (end - begin));
+        appendHexOctets(&s->data, octets.substr(begin, end - begin));
+      });
 }
 
 SMSText encodeSMSText(std::string_view utf8) {
