@@ -184,6 +184,25 @@ inline void appendGroupUtf8(std::string* out, const uint8_t* s, int n) {
   appendUtf8(out, kGsmToLatin1[code]);
 }
 
+// Walks received septets as groups, handing each to `emit(septets, n)`: a
+// plain code (n 1), an escape and its code (n 2), or an escape with no
+// septet after it (n 0). Bytes with their top bit set are skipped.
+template <typename Emit>
+void forEachReceivedGroup(std::string_view septets, Emit&& emit) {
+  for (size_t i = 0; i < septets.size(); ++i) {
+    uint8_t s[2] = {static_cast<uint8_t>(septets[i]), 0};
+    if (s[0] & 0x80) continue;
+    if (s[0] != kGsmEscape) {
+      emit(s, 1);
+    } else if (i + 1 >= septets.size() || (static_cast<uint8_t>(septets[i + 1]) & 0x80)) {
+      emit(s, 0);
+    } else {
+      s[1] = static_cast<uint8_t>(septets[++i]);
+      emit(s, 2);
+    }
+  }
+}
+
 // For each ASCII character: 0 when it does not come back unchanged from
 // the trip through the alphabet, else the septets it takes (1 or 2).
 constexpr std::array<uint8_t, 128> buildAsciiTrip() {
@@ -268,39 +287,23 @@ size_t GSMStringLength(std::string_view utf8) {
 std::string GSMToUTF8String(std::string_view septets) {
   std::string out;
   out.reserve(septets.size() + 16);
-  for (size_t i = 0; i < septets.size(); ++i) {
-    const uint8_t code = static_cast<uint8_t>(septets[i]);
-    if (code & 0x80) continue;
-    if (code == kGsmEscape) {
-      if (i + 1 >= septets.size() || (static_cast<uint8_t>(septets[i + 1]) & 0x80)) {
-        out.push_back('-');
-        continue;
-      }
-      const uint8_t pair[2] = {code, static_cast<uint8_t>(septets[++i])};
-      appendGroupUtf8(&out, pair, 2);
-      continue;
+  forEachReceivedGroup(septets, [&out](const uint8_t* s, int n) {
+    if (n == 0) {
+      out.push_back('-');
+    } else {
+      appendGroupUtf8(&out, s, n);
     }
-    appendGroupUtf8(&out, &code, 1);
-  }
+  });
   return out;
 }
 
 std::string GSMToLatin1String(std::string_view septets) {
   std::string out;
   out.reserve(septets.size());
-  for (size_t i = 0; i < septets.size(); ++i) {
-    const uint8_t code = static_cast<uint8_t>(septets[i]);
-    if (code & 0x80) continue;
-    if (code == kGsmEscape) {
-      if (i + 1 >= septets.size() || (static_cast<uint8_t>(septets[i + 1]) & 0x80)) {
-        out.push_back('-');
-        continue;
-      }
-      out.push_back(static_cast<char>(kTables.ext_to_latin1[static_cast<uint8_t>(septets[++i])]));
-      continue;
-    }
-    out.push_back(static_cast<char>(kGsmToLatin1[code]));
-  }
+  forEachReceivedGroup(septets, [&out](const uint8_t* s, int n) {
+    const uint8_t c = n == 0 ? kHyphen : n == 2 ? kTables.ext_to_latin1[s[1]] : kGsmToLatin1[s[0]];
+    out.push_back(static_cast<char>(c));
+  });
   return out;
 }
 
