@@ -163,6 +163,30 @@ size_t forEachSeptetGroup(std::string_view utf8, Emit&& emit) {
   return pos;
 }
 
+// The UTF-8 form of each plain code: its Greek capital, or its Latin-1
+// character (one or two bytes).
+struct SeptetUtf8 {
+  uint8_t length;
+  char bytes[2];
+};
+constexpr std::array<SeptetUtf8, 128> buildSeptetUtf8() {
+  std::array<SeptetUtf8, 128> t{};
+  for (int code = 0; code < 128; ++code) {
+    const uint8_t greek = code < 0x20 ? kGreekUtf8Tail[code] : 0;
+    const uint8_t latin1 = kGsmToLatin1[code];
+    if (greek != 0) {
+      t[code] = {2, {'\xCE', static_cast<char>(greek)}};
+    } else if (latin1 < 0x80) {
+      t[code] = {1, {static_cast<char>(latin1), 0}};
+    } else {
+      t[code] = {
+          2, {static_cast<char>(0xC0 | (latin1 >> 6)), static_cast<char>(0x80 | (latin1 & 0x3F))}};
+    }
+  }
+  return t;
+}
+constexpr std::array<SeptetUtf8, 128> kSeptetUtf8 = buildSeptetUtf8();
+
 // Appends the UTF-8 text of one septet group (a plain code, or an escape
 // and its extension code).
 inline void appendGroupUtf8(std::string* out, const uint8_t* s, int n) {
@@ -175,13 +199,9 @@ inline void appendGroupUtf8(std::string* out, const uint8_t* s, int n) {
     }
     return;
   }
-  const uint8_t code = s[0] & 0x7F;
-  if (kGreekUtf8Tail[code & 0x1F] != 0 && code < 0x20) {
-    out->push_back('\xCE');
-    out->push_back(static_cast<char>(kGreekUtf8Tail[code]));
-    return;
-  }
-  appendUtf8(out, kGsmToLatin1[code]);
+  const SeptetUtf8& form = kSeptetUtf8[s[0] & 0x7F];
+  out->push_back(form.bytes[0]);
+  if (form.length == 2) out->push_back(form.bytes[1]);
 }
 
 // Walks received septets as groups, handing each to `emit(septets, n)`: a

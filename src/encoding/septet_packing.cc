@@ -1,5 +1,7 @@
 #include "encoding/septet_packing.h"
 
+#include <algorithm>
+
 #include "encoding/gsm_alphabet.h"
 #include "encoding/hex_text.h"
 
@@ -22,13 +24,15 @@ constexpr HexPairs buildHexPairs() {
 }
 constexpr HexPairs kHexPairs = buildHexPairs();
 
-// Reverses the packing over the octets `next()` yields (-1: no more),
-// skipping the fill bits and returning at most `capacity` septets. When the
-// octets end exactly on a septet boundary and the last septet is 0, it is
-// the padding of a full last octet and is dropped.
+// Reverses the packing over the octets `next()` yields (-1: no more; at
+// most `max_octets` of them), skipping the fill bits and returning at most
+// `capacity` septets. When the octets end exactly on a septet boundary and
+// the last septet is 0, it is the padding of a full last octet and is
+// dropped.
 template <typename NextOctet>
-std::string unpackSeptets(NextOctet next, size_t fill_offset, size_t capacity) {
+std::string unpackSeptets(NextOctet next, size_t max_octets, size_t fill_offset, size_t capacity) {
   std::string out;
+  out.reserve(std::min(capacity, max_octets * 8 / 7));
   const unsigned fill = fillBitsForOffset(fill_offset);
   uint32_t acc = 0;
   unsigned bits = 0;
@@ -96,7 +100,7 @@ std::string UnpackHexToGSMSeptets(std::string_view hex, size_t fill_offset, size
         i += 2;
         return hi < 0 || lo < 0 ? -1 : (hi << 4) | lo;
       },
-      fill_offset, capacity);
+      hex.size() / 2, fill_offset, capacity);
 }
 
 std::string UnpackGSMSeptets(std::string_view octets, size_t fill_offset, size_t capacity) {
@@ -104,7 +108,7 @@ std::string UnpackGSMSeptets(std::string_view octets, size_t fill_offset, size_t
       [octets, i = size_t{0}]() mutable {
         return i < octets.size() ? static_cast<int>(static_cast<uint8_t>(octets[i++])) : -1;
       },
-      fill_offset, capacity);
+      octets.size(), fill_offset, capacity);
 }
 
 std::string GSMHexToLatin1String(std::string_view hex, size_t fill_offset) {

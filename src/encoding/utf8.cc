@@ -1,5 +1,7 @@
 #include "encoding/utf8.h"
 
+#include <cstring>
+
 #include "encoding/hex_text.h"
 
 namespace vek::encoding {
@@ -176,8 +178,15 @@ std::string UCS2HexToUTF8(std::string_view hex) {
 }
 
 bool TextHas8BitBytes(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<uint8_t>(c) & 0x80) return true;
+  // Eight bytes at a time: received texts are long runs of 7-bit bytes.
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if (word & 0x8080808080808080ull) return true;
+  }
+  for (; i < text.size(); ++i) {
+    if (static_cast<uint8_t>(text[i]) & 0x80) return true;
   }
   return false;
 }

@@ -86,6 +86,15 @@ TEST(Utf8Test, HexHelpersAndCharacterValues) {
   EXPECT_EQ(ParseCharacterValue(""), 0u);
   EXPECT_TRUE(TextHas8BitBytes("a\xC3\xA9"));
   EXPECT_FALSE(TextHas8BitBytes("plain"));
+  // Read eight bytes at a time: a high byte is found in every place.
+  for (size_t size = 1; size <= 17; ++size) {
+    EXPECT_FALSE(TextHas8BitBytes(std::string(size, 'x')));
+    for (size_t at = 0; at < size; ++at) {
+      std::string text(size, 'x');
+      text[at] = '\x80';
+      EXPECT_TRUE(TextHas8BitBytes(text)) << size << "/" << at;
+    }
+  }
 }
 
 }  // namespace

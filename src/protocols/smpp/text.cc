@@ -58,21 +58,16 @@ std::string latin1ToUtf8(std::string_view latin1) {
 
 std::string gsmToUtf8(std::string_view octets, std::string_view udh) {
   const encoding::ShiftLanguages languages = encoding::shiftLanguagesOf(udh);
+  if (!encoding::TextHas8BitBytes(octets))
+    return encoding::nationalSeptetsToUTF8(octets, languages);
   std::string out;
   // Runs of septets go to the alphabet as a whole (an escape and its code
   // stay together); each octet between them is one Latin-1 character.
   size_t start = 0;
   for (size_t i = 0; i <= octets.size(); ++i) {
     if (i < octets.size() && (static_cast<uint8_t>(octets[i]) & 0x80) == 0) continue;
-    if (i > start) {
-      std::string text =
-          encoding::nationalSeptetsToUTF8(octets.substr(start, i - start), languages);
-      if (out.empty()) {
-        out = std::move(text);
-      } else {
-        out += text;
-      }
-    }
+    if (i > start)
+      out += encoding::nationalSeptetsToUTF8(octets.substr(start, i - start), languages);
     if (i < octets.size()) encoding::appendUtf8(&out, static_cast<uint8_t>(octets[i]));
     start = i + 1;
   }
