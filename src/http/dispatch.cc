@@ -1,15 +1,105 @@
 #include "http/dispatch.h"
 
 #include "foundation/debug_log.h"
+#include "http/dist_lists.h"
+#include "http/form_data.h"
+#include "http/menu_pages.h"
+#include "http/params.h"
+#include "http/request_context.h"
 #include "http/responses.h"
+#include "http/send_path.h"
+#include "platform/files.h"
+#include "platform/strings.h"
 
 namespace vek::http {
+namespace {
+
+constexpr const char* kTag = "ThreadProcessConnection";
+
+bool pathIs(const Request& request, std::string_view prefix) {
+  return platform::startsWithNoCase(request.path(), prefix);
+}
+
+void notAvailable(Connection& conn, const Request& request) {
+  foundation::DebugLogf(kTag, "No handler for %.*s", static_cast<int>(request.path().size()),
+                        request.path().data());
+  conn.send(errorPageResponse(conn, "Unknown request"));
+}
+
+bool hasSendParameters(std::string_view msg) {
+  return requestParameter(msg, "Phone", 2).has_value() ||
+         requestParameter(msg, "PhoneNumber", 2).has_value() ||
+         requestParameter(msg, "ReceiptMessageId", 2).has_value();
+}
+
+// Removes the temporary files of an unpacked form when the request ends.
+struct UploadCleanup {
+  std::vector<std::string>* files;
+  ~UploadCleanup() {
+    for (const std::string& f : *files) (void)platform::removeFile(f);
+  }
+};
+
+void dispatchAuthenticated(Connection& conn, const Request& request, RequestContext& ctx) {
+  if (pathIs(request, "/INBOX") && !ctx.user.anonymous()) {
+    conn.keep_alive = false;
+    notAvailable(conn, request);
+    return;
+  }
+  if (pathIs(request, "/PAP") || pathIs(request, "/PPG")) {
+    notAvailable(conn, request);
+    return;
+  }
+  if (pathIs(request, "/DLists") || pathIs(request, "/AddrBook")) {
+    handleListRequest(conn, request, ctx);
+    return;
+  }
+  UploadCleanup cleanup{&ctx.uploads};
+  Request unpacked;
+  const Request* req = &request;
+  if (isMultipartForm(request)) {
+    auto form = unpackMultipartForm(request, &ctx.uploads);
+    if (!form.ok()) {
+      foundation::DebugLog(kTag, form.status().message());
+      conn.send(errorPageResponse(conn, "Invalid multipart form data"));
+      return;
+    }
+    unpacked = std::move(*form);
+    req = &unpacked;
+  }
+  if (hasSendParameters(req->view())) {
+    handleSendRequest(conn, *req, ctx);
+    return;
+  }
+  if (ctx.settings.web_menu) {
+    serveMenuPage(conn, *req, ctx);
+    return;
+  }
+  foundation::DebugLog(kTag, "No valid parameters specified, menu not enabled");
+  conn.send(errorPageResponse(conn, "Unknown request"));
+}
+
+}  // namespace
 
 void DispatchRequest(Connection& conn, const Request& request) {
-  (void)request;
-  foundation::DebugLog("ThreadProcessConnection",
-                       "No valid parameters specified, menu not enabled");
-  conn.send(errorPageResponse(conn, "Unknown request"));
+  if (pathIs(request, "/ADMIN") || pathIs(request, "/PROVISION")) {
+    conn.keep_alive = false;
+    notAvailable(conn, request);
+    return;
+  }
+  RequestContext ctx;
+  ctx.settings = readWebSettings();
+  if (ctx.settings.php_enable && pathIs(request, "/PHP/")) {
+    notAvailable(conn, request);
+    return;
+  }
+  AuthResult auth = authenticateWebRequest(conn, request, ctx.settings.web_auth);
+  if (!auth.accepted) {
+    conn.send(authorizationRequiredResponse(conn, authenticationRealm()));
+    return;
+  }
+  ctx.user = std::move(auth.user);
+  dispatchAuthenticated(conn, request, ctx);
 }
 
 }  // namespace vek::http

@@ -1,0 +1,41 @@
+#include "http/receipt_injection.h"
+
+#include "platform/strings.h"
+
+namespace vek::http {
+
+ReceiptStatus receiptStatus(bool delivered, bool intransit, bool failed) {
+  if (delivered || (!intransit && !failed)) return ReceiptStatus::kDelivered;
+  if (intransit) return ReceiptStatus::kEnroute;
+  return ReceiptStatus::kRejected;
+}
+
+const char* receiptStatusText(ReceiptStatus status) {
+  switch (status) {
+    case ReceiptStatus::kDelivered:
+      return "DELIVRD";
+    case ReceiptStatus::kEnroute:
+      return "ENROUTE";
+    case ReceiptStatus::kRejected:
+      return "REJECTD";
+  }
+  return "REJECTD";
+}
+
+std::string receiptText(std::string_view message_id, ReceiptStatus status,
+                        const platform::CalendarTime& s, const platform::CalendarTime& d) {
+  const int delivered = status == ReceiptStatus::kDelivered ? 1 : 0;
+  const unsigned err = status == ReceiptStatus::kRejected ? 999 : 0;
+  return platform::format(
+      "id:%.*s sub:001 dlvrd:%03d submit date:%02d%02d%02d%02d%02d done "
+      "date:%02d%02d%02d%02d%02d stat:%s err:%03X",
+      static_cast<int>(message_id.size()), message_id.data(), delivered, s.year % 100, s.month,
+      s.day, s.hour, s.minute, d.year % 100, d.month, d.day, d.hour, d.minute,
+      receiptStatusText(status), err);
+}
+
+std::optional<hostlib::MessageIdRecord> findReceiptOriginal(std::string_view receipt_message_id) {
+  return hostlib::SMSCMessageIdGet2(kReceiptLinkName, receipt_message_id);
+}
+
+}  // namespace vek::http

@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include "encoding/gsm_alphabet.h"
+#include "encoding/septet_packing.h"
+#include "encoding/shift_tables.h"
+#include "http/sms_content.h"
+
+namespace vek::http {
+namespace {
+
+std::function<uint16_t()> fixedReference(uint16_t ref, int* draws) {
+  return [ref, draws] {
+    ++*draws;
+    return ref;
+  };
+}
+
+ContentInput textInput(std::string text) {
+  ContentInput in;
+  in.text = std::move(text);
+  return in;
+}
+
+TEST(SubmitContentTest, LongGsmTextBecomesSegmentsWithOneReference) {
+  int draws = 0;
+  auto out = encodeContent(textInput(std::string(200, 'a')), fixedReference(0xA7, &draws));
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(draws, 1);
+  EXPECT_STREQ(out->kind, "LongText");
+  ASSERT_EQ(out->parts.size(), 2u);
+  EXPECT_EQ(out->parts[0].udh, "050003A70201");
+  EXPECT_EQ(out->parts[1].udh, "050003A70202");
+  EXPECT_EQ(out->parts[0].data, encoding::PackGSMSeptetsToHex(std::string(153, 'a'), 6));
+  EXPECT_EQ(out->parts[1].data, encoding::PackGSMSeptetsToHex(std::string(47, 'a'), 6));
+  for (const ContentPart& p : out->parts) EXPECT_TRUE(p.binary);
+}
+
+TEST(SubmitContentTest, ShortTextStaysPlainAndDrawsNoReference) {
+  int draws = 0;
+  auto out = encodeContent(textInput("hello\r\nthere"), fixedReference(1, &draws));
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(draws, 0);
+  ASSERT_EQ(out->parts.size(), 1u);
+  EXPECT_EQ(out->parts[0].data, "hello\r\nthere");
+  EXPECT_FALSE(out->parts[0].binary);
+  EXPECT_STREQ(out->kind, "Text");
+}
+
+TEST(SubmitContentTest, CyrillicTextGoesAsUcs2SegmentsOf67) {
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += "\xD0\x96";  // Zhe, 100 characters
+  int draws = 0;
+  auto out = encodeContent(textInput(text), fixedReference(5, &draws));
+  ASSERT_TRUE(out.ok());
+  ASSERT_EQ(out->parts.size(), 2u);
+  EXPECT_EQ(out->parts[0].data.size(), 67u * 4);
+  EXPECT_EQ(out->parts[1].data.size(), 33u * 4);
+  EXPECT_EQ(out->parts[0].data.substr(0, 8), "04160416");
+  EXPECT_EQ(out->parts[0].dcs, 0x08);
+  EXPECT_EQ(out->parts[1].udh, "050003050202");
+}
+
+TEST(SubmitContentTest, TurkishTextUsesTheNationalTablesFromShiftTables) {
+  const std::string text =
+      "\xC5\x9F"
+      "ekerli \xC3\xA7"
+      "ay i\xC3\xA7"
+      "tik \xC4\x9F\xC3\xBC"
+      "zel";
+  ContentInput in = textInput(text);
+  in.shift_tables = {13, 1};  // Urdu cannot carry it, Turkish can
+  int draws = 0;
+  auto out = encodeContent(in, fixedReference(1, &draws));
+  ASSERT_TRUE(out.ok());
+  ASSERT_EQ(out->parts.size(), 1u);
+  const ContentPart& p = out->parts[0];
+  EXPECT_TRUE(p.binary);
+  EXPECT_TRUE(p.udh.find("240101") != std::string::npos ||
+              p.udh.find("250101") != std::string::npos)
+      << p.udh;
+  EXPECT_EQ(encoding::GSM7ToUTF8String(p.udh, p.data), text);
+
+  in.shift_tables.clear();  // without tables: UCS-2
+  out = encodeContent(in, fixedReference(1, &draws));
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(out->parts[0].dcs, 0x08);
+}
+
+TEST(SubmitContentTest, BinaryContent) {
+  struct Case {
+    const char* text;
+    const char* udh;
+    bool binary;
+    const char* want_data;  // nullptr: refused
+    const char* want_error;
+  };
+  const std::string hello7 = encoding::PackGSMSeptetsToHex(encoding::UTF8ToGSMString("hello"), 7);
+  const Case cases[] = {
+      {"0a0B", "", true, "0A0B", nullptr},
+      {"hello", "0605040B8423F0", true, hello7.c_str(), nullptr},
+      {"hello", "", true, nullptr,
+       "Invalid format for Text/Data parameter when binary flag is set"},
+      {"ABC", "", true, nullptr, "Invalid format for Text/Data parameter"},
+      {"00", "05000X", true, nullptr,
+       "Invalid format for UDH (hexadecimal digit characters only)."},
+      {"hi", "050", false, nullptr, "Invalid format for UDH"},
+  };
+  for (const Case& c : cases) {
+    ContentInput in = textInput(c.text);
+    in.udh = c.udh;
+    in.binary = c.binary;
+    auto error = contentError(in);
+    if (c.want_error) {
+      ASSERT_TRUE(error.has_value()) << c.text;
+      EXPECT_EQ(error->rfind(c.want_error, 0), 0u) << *error;
+      continue;
+    }
+    EXPECT_FALSE(error.has_value()) << *error;
+    int draws = 0;
+    auto out = encodeContent(in, fixedReference(1, &draws));
+    ASSERT_TRUE(out.ok());
+    ASSERT_EQ(out->parts.size(), 1u);
+    EXPECT_EQ(out->parts[0].data, c.want_data) << c.text;
+    EXPECT_EQ(out->parts[0].udh, c.udh);
+    EXPECT_TRUE(out->parts[0].binary);
+  }
+}
+
+TEST(SubmitContentTest, LongBinaryDataIsSplitByItsCoding) {
+  ContentInput in = textInput(std::string(2 * 200, 'F'));  // 200 octets
+  in.binary = true;
+  in.udh = "0605040B8423F0";
+  int draws = 0;
+  auto out = encodeContent(in, fixedReference(9, &draws));
+  ASSERT_TRUE(out.ok());
+  ASSERT_EQ(out->parts.size(), 2u);
+  // Port element kept after the concatenation element: 140 - 12 octets of room.
+  EXPECT_EQ(out->parts[0].udh, "0B000309020105040B8423F0");
+  EXPECT_EQ(out->parts[0].data.size(), 2u * 128);
+}
+
+TEST(SubmitContentTest, SegmentsAreCappedAt100AndInboundStaysWhole) {
+  int draws = 0;
+  auto out = encodeContent(textInput(std::string(153 * 120, 'b')), fixedReference(1, &draws));
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(out->parts.size(), 100u);
+
+  ContentInput inbound = textInput(std::string(500, 'c'));
+  inbound.never_split = true;
+  out = encodeContent(inbound, fixedReference(1, &draws));
+  ASSERT_TRUE(out.ok());
+  ASSERT_EQ(out->parts.size(), 1u);
+  EXPECT_EQ(out->parts[0].data, std::string(500, 'c'));
+}
+
+TEST(SubmitContentTest, Ucs2DataCodingAndPortHeaders) {
+  const std::pair<uint8_t, uint8_t> codings[] = {
+      {0x00, 0x08}, {0x04, 0x08}, {0x10, 0x18}, {0x14, 0x18},
+      {0x40, 0x48}, {0x80, 0x08}, {0xC0, 0x08}, {0xF1, 0x08},
+  };
+  for (auto [requested, want] : codings)
+    EXPECT_EQ(ucs2DataCoding(requested), want) << std::hex << int(requested);
+
+  EXPECT_EQ(withApplicationPorts("", 0x0B84, 0x23F0), "0605040B8423F0");
+  EXPECT_EQ(withApplicationPorts("050003aa0201", 0x0B84, 0), "0B0003AA020105040B840000");
+}
+
+}  // namespace
+}  // namespace vek::http
