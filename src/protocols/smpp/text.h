@@ -7,7 +7,9 @@
 // SMPP carries the GSM default alphabet one septet per octet (the gateway
 // keeps 7-bit segments packed, encoding::UnpackGSMSeptets turns them into
 // that form), UCS-2 as big-endian UTF-16 and data_coding 1 and 3 as
-// ISO-8859-1. Pure functions; thread-safe.
+// ISO-8859-1. Text for the default alphabet goes through
+// encoding::UTF8ToGSMString, which reads at most 8,191 characters: more
+// than a request file's Data holds. Pure functions; thread-safe.
 #pragma once
 
 #include <cstdint>
