@@ -23,12 +23,16 @@ class ListLookup {
  public:
   explicit ListLookup(std::string dir) : dir_(std::move(dir)) {}
 
-  std::optional<std::string> find(std::string_view item) {
-    if (dir_.empty() || !isValidListName(item)) return std::nullopt;
+  // The members of the list `item` names, or null.
+  const std::vector<ListMember>* find(std::string_view item) {
+    if (dir_.empty() || !isValidListName(item)) return nullptr;
     if (!loaded_) load();
     auto it = files_.find(platform::toLower(item));
-    if (it == files_.end()) return std::nullopt;
-    return dir_ + it->second;
+    if (it == files_.end()) return nullptr;
+    auto members = members_.find(it->second);
+    if (members == members_.end())
+      members = members_.emplace(it->second, readListFile(dir_ + it->second)).first;
+    return &members->second;
   }
 
  private:
@@ -44,6 +48,7 @@ class ListLookup {
   std::string dir_;
   bool loaded_ = false;
   std::unordered_map<std::string, std::string> files_;
+  std::unordered_map<std::string, std::vector<ListMember>> members_;  // by file name
 };
 
 }  // namespace
@@ -88,18 +93,23 @@ RecipientList parseRecipients(std::string_view value, const RecipientOptions& op
   ListLookup lists(options.list_directory);
   auto add = [&](std::string_view item) {
     std::string r = reduceRecipient(item, options.allow_alpha, &out.destination_port);
-    if (!r.empty()) out.recipients.push_back(std::move(r));
+    if (r.empty()) return;
+    if (out.recipients.size() >= options.max_recipients) {
+      out.too_many = true;
+      return;
+    }
+    out.recipients.push_back(std::move(r));
   };
   size_t pos = 0;
-  while (pos < value.size()) {
+  while (pos < value.size() && !out.too_many) {
     while (pos < value.size() && isSeparator(value[pos])) ++pos;
     size_t end = pos;
     while (end < value.size() && !isSeparator(value[end])) ++end;
     if (end == pos) break;
     std::string_view item = value.substr(pos, std::min(end - pos, kMaxRecipientItem));
     pos = end;
-    if (auto list = lists.find(item)) {
-      for (const ListMember& m : readListFile(*list)) add(m.address);
+    if (const auto* members = lists.find(item)) {
+      for (const ListMember& m : *members) add(m.address);
     } else {
       add(item);
     }

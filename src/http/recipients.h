@@ -8,7 +8,7 @@
 // list's members instead. An address that is not a dotted IP address loses
 // a ":<port>" suffix (the first such port is the destination port) and,
 // unless `allow_alpha`, everything but a leading '+' and its digits;
-// what is left empty is dropped.
+// what is left empty is dropped. Each list file is read once per request.
 //
 // Pure apart from reading the list directory; thread-safe.
 #pragma once
@@ -22,15 +22,20 @@
 namespace vek::http {
 
 inline constexpr size_t kMaxRecipientItem = 100;
+// A request names at most this many recipients (lists expanded): a short
+// request that names a big list many times must not exhaust memory.
+inline constexpr size_t kMaxRecipients = 1000000;
 
 struct RecipientOptions {
   bool allow_alpha = false;
   std::string list_directory;  // "" : no lists are looked up
+  size_t max_recipients = kMaxRecipients;
 };
 
 struct RecipientList {
   std::vector<std::string> recipients;
   std::optional<uint16_t> destination_port;  // from the first ":<port>" suffix
+  bool too_many = false;                     // more than max_recipients: the list is cut there
 };
 
 RecipientList parseRecipients(std::string_view value, const RecipientOptions& options);

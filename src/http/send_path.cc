@@ -65,12 +65,17 @@ bool planRequest(Connection& conn, const Request& req, const RequestContext& ctx
   ro.list_directory = listDirectory(ctx.user.name);
   RecipientList list = parseRecipients(phone.value_or(""), ro);
   DebugLogf(kTag, "%zu recipient entries", list.recipients.size());
+  phone.reset();
 
   p = readSendParams(msg, ctx.settings);
   if (ctx.user.account) p.sender = allowedSender(*ctx.user.account, p.sender);
   if (!p.destination_port) p.destination_port = list.destination_port;
   s.recipients = std::move(list.recipients);
 
+  if (list.too_many) {
+    refuse(conn, platform::format("Too many recipients (at most %zu)", kMaxRecipients));
+    return false;
+  }
   if (!p.invalid_parameter.empty()) {
     refuse(conn, "Invalid character in parameter " + p.invalid_parameter);
     return false;

@@ -45,6 +45,13 @@ TEST(SubmitParamsTest, ItemsNamingAListStandForItsMembers) {
   // A name that would leave the directory is never taken as a list.
   RecipientList got = parseRecipients("FRIENDS,+9,../x,....//x,..", o);
   EXPECT_EQ(got.recipients, (Recipients{"+1111", "+2222", "+9"}));
+  EXPECT_FALSE(got.too_many);
+
+  // A list named again and again cannot grow the request without bound.
+  o.max_recipients = 5;
+  got = parseRecipients("friends,friends,friends,+1", o);
+  EXPECT_TRUE(got.too_many);
+  EXPECT_EQ(got.recipients.size(), 5u);
 }
 
 TEST(SubmitParamsTest, DelayUntilAndContinueURL) {
