@@ -1,0 +1,104 @@
+#!/bin/bash
+# HTTP submission throughput: the gateway program against Kannel's sendsms,
+# with the same load generator (wrk, one thread, keep-alive connections).
+#
+#   http_submit_bench.sh [-b BUILD_DIR=build-submit-rel] [-n REQUESTS=20000]
+#                        [-c CONNECTIONS=16] [-s] [-k] [-K]
+#     -s  also measure with SyncQueueWrites=Yes
+#     -k  keep the temporary data directories
+#     -K  skip the Kannel run
+#
+# Cases (one line each):
+#   gateway        -- N submissions (one recipient, short text, each a new
+#                     recipient) over C keep-alive connections; rate = request
+#                     files found in the queue / wrk's run time
+#   gateway-sync   -- the same with SyncQueueWrites=Yes (-s)
+#   kannel         -- ../shared/oracles/kannel/kannel-bench.sh -g wrk -c C -n N
+#                     (HTTP sendsms to an SMPP simulator; end-to-end rate)
+#
+# The gateway runs on a fresh data directory with a free WebPort on
+# 127.0.0.1 and is stopped by its process id. Build it first:
+#   ninja -C build-submit-rel veksms
+set -u
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/.." && pwd)
+BUILD=build-submit-rel N=20000 C=16 SYNC=0 KEEP=0 KANNEL=1
+while getopts "b:n:c:skK" o; do
+  case $o in
+    b) BUILD=$OPTARG ;; n) N=$OPTARG ;; c) C=$OPTARG ;; s) SYNC=1 ;; k) KEEP=1 ;; K) KANNEL=0 ;;
+    *) sed -n '2,12p' "$0"; exit 2 ;;
+  esac
+done
+BIN="$ROOT/$BUILD/src/service/veksms"
+[ -x "$BIN" ] || { echo "no gateway program at $BIN (ninja -C $BUILD veksms)" >&2; exit 1; }
+command -v wrk > /dev/null || { echo "wrk is not installed" >&2; exit 1; }
+
+free_port() {
+  local p
+  for _ in $(seq 1 50); do
+    p=$((20000 + RANDOM % 20000))
+    ss -ltnH "sport = :$p" | grep -q . || { echo "$p"; return; }
+  done
+  echo "no free port" >&2; exit 1
+}
+
+GWPID=""
+DATA=""
+stop_gateway() {
+  [ -n "$GWPID" ] || return
+  kill -TERM "$GWPID" 2>/dev/null
+  for _ in $(seq 1 40); do kill -0 "$GWPID" 2>/dev/null || break; sleep 0.25; done
+  kill -0 "$GWPID" 2>/dev/null && kill -KILL "$GWPID" 2>/dev/null
+  GWPID=""
+  if [ -n "$DATA" ] && [ "$KEEP" = 0 ]; then rm -rf "$DATA"; fi
+}
+trap stop_gateway EXIT
+trap 'exit 130' INT TERM
+
+# run_gateway NAME SYNC: prints one JSON line for the case
+run_gateway() {
+  local name=$1 sync=$2 port
+  port=$(free_port)
+  DATA=$(mktemp -d /tmp/veksms-submit-bench.XXXXXX)
+  printf '[SMSGW]\r\nWebPort=%s\r\nIPAddress=127.0.0.1\r\nSyncQueueWrites=%s\r\n' \
+    "$port" "$([ "$sync" = 1 ] && echo Yes || echo No)" > "$DATA/SMSGW.INI"
+  "$BIN" --data-dir "$DATA" > "$DATA/gateway.out" 2>&1 &
+  GWPID=$!
+  for _ in $(seq 1 60); do
+    [ "$(curl -s -o /dev/null -w '%{http_code}' --max-time 1 "http://127.0.0.1:$port/?x=1")" != 000 ] && break
+    sleep 0.25
+  done
+  local probe
+  probe=$(curl -s --max-time 5 "http://127.0.0.1:$port/?PhoneNumber=%2B4400&Text=probe")
+  echo "$probe" | grep -q "MessageID=" || { echo "probe failed: $probe" >&2; cat "$DATA/gateway.out" >&2; exit 1; }
+  local before after wrk_line
+  before=$(find "$DATA/Q" -name '*.req' | wc -l)
+  wrk_line=$(wrk -t1 -c"$C" -d300s -s "$HERE/http_submit.lua" "http://127.0.0.1:$port/" -- "$N" | tail -1)
+  after=$(find "$DATA/Q" -name '*.req' | wc -l)
+  node -e '
+    const [name, line, files, c] = process.argv.slice(1);
+    const w = JSON.parse(line);
+    console.log(JSON.stringify({case: name, connections: +c, requests: w.requests,
+      files_in_queue: +files, duration_s: w.duration_s,
+      files_per_s: Math.round(files / w.duration_s), http_req_per_s: w.req_per_s,
+      http_errors: w.errors, non2xx: w.non2xx3xx, p50_ms: w.p50_ms, p99_ms: w.p99_ms}));' \
+    "$name" "$wrk_line" "$((after - before))" "$C"
+  stop_gateway
+}
+
+run_gateway gateway 0
+[ "$SYNC" = 1 ] && run_gateway gateway-sync 1
+if [ "$KANNEL" = 1 ]; then
+  KB="$ROOT/../shared/oracles/kannel/kannel-bench.sh"
+  if [ -x "$KB" ] || [ -f "$KB" ]; then
+    bash "$KB" -g wrk -c "$C" -n "$N" | node -e '
+      let s = ""; process.stdin.on("data", d => s += d).on("end", () => {
+        const j = s.slice(s.indexOf("{")); const k = JSON.parse(j);
+        console.log(JSON.stringify({case: "kannel", connections: k.concurrency, requests: k.requests,
+          end_to_end_msgs_per_s: k.end_to_end_msgs_per_s, smsc_submits_per_s: k.smsc_submits_per_s,
+          http_errors: k.http_errors, p50_ms: k.http_latency_ms.p50, p99_ms: k.http_latency_ms.p99}));
+      });'
+  else
+    echo '{"case":"kannel","skipped":"../shared/oracles/kannel absent"}'
+  fi
+fi
