@@ -5,6 +5,7 @@
 //   BM_IdleCpu      -- CPU time used over 60 s of idling, as % of one core
 //                      (run with --benchmark_filter=IdleCpu; takes a minute)
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
