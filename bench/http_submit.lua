@@ -1,18 +1,12 @@
--- wrk script for bench/http_submit_bench.sh: count-bounded HTTP submissions,
--- one recipient and a short text each, every request a different recipient.
--- Usage: wrk -t1 -c16 -d60s -s http_submit.lua http://127.0.0.1:PORT/ -- 20000
--- Each thread stops after LIMIT responses (arg 1; up to connections-1 extra
--- requests may already be in flight). done() prints one JSON line.
-local n, got, limit = 0, 0, 20000
-function init(args) limit = tonumber(args[1] or "20000") end
+-- wrk script for bench/http_submit_bench.sh: HTTP submissions for wrk's
+-- run time (-d), one recipient and a short text each, every request a
+-- different recipient. done() prints one JSON line.
+-- Usage: wrk -t1 -c16 -d10s -s http_submit.lua http://127.0.0.1:PORT/
+local n = 0
 function request()
   n = n + 1
   return wrk.format("GET", "/?PhoneNumber=%2B4471" .. string.format("%07d", n) ..
                     "&Text=wrk+message+" .. n)
-end
-function response(status, headers, body)
-  got = got + 1
-  if got >= limit then wrk.thread:stop() end
 end
 function done(summary, latency, requests)
   local e = summary.errors

@@ -2,16 +2,18 @@
 # HTTP submission throughput: the gateway program against Kannel's sendsms,
 # with the same load generator (wrk, one thread, keep-alive connections).
 #
-#   http_submit_bench.sh [-b BUILD_DIR=build-submit-rel] [-n REQUESTS=20000]
-#                        [-c CONNECTIONS=16] [-s] [-k] [-K]
+#   http_submit_bench.sh [-b BUILD_DIR=build-submit-rel] [-d SECONDS=10]
+#                        [-n KANNEL_REQUESTS=20000] [-c CONNECTIONS=16]
+#                        [-p PARENT_DIR=/tmp] [-s] [-k] [-K]
+#     -p  where the gateway's temporary data directories are made
 #     -s  also measure with SyncQueueWrites=Yes
 #     -k  keep the temporary data directories
 #     -K  skip the Kannel run
 #
 # Cases (one line each):
-#   gateway        -- N submissions (one recipient, short text, each a new
-#                     recipient) over C keep-alive connections; rate = request
-#                     files found in the queue / wrk's run time
+#   gateway        -- submissions for SECONDS (one recipient, short text, each
+#                     a new recipient) over C keep-alive connections; rate =
+#                     request files found in the queue / wrk's run time
 #   gateway-sync   -- the same with SyncQueueWrites=Yes (-s)
 #   kannel         -- ../shared/oracles/kannel/kannel-bench.sh -g wrk -c C -n N
 #                     (HTTP sendsms to an SMPP simulator; end-to-end rate)
@@ -22,10 +24,11 @@
 set -u
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
-BUILD=build-submit-rel N=20000 C=16 SYNC=0 KEEP=0 KANNEL=1
-while getopts "b:n:c:skK" o; do
+BUILD=build-submit-rel D=10 N=20000 C=16 SYNC=0 KEEP=0 KANNEL=1 PARENT=/tmp
+while getopts "b:d:n:c:p:skK" o; do
   case $o in
-    b) BUILD=$OPTARG ;; n) N=$OPTARG ;; c) C=$OPTARG ;; s) SYNC=1 ;; k) KEEP=1 ;; K) KANNEL=0 ;;
+    b) BUILD=$OPTARG ;; d) D=$OPTARG ;; n) N=$OPTARG ;; c) C=$OPTARG ;; p) PARENT=$OPTARG ;;
+    s) SYNC=1 ;; k) KEEP=1 ;; K) KANNEL=0 ;;
     *) sed -n '2,12p' "$0"; exit 2 ;;
   esac
 done
@@ -43,23 +46,31 @@ free_port() {
 }
 
 GWPID=""
-DATA=""
+DATAS=()
 stop_gateway() {
   [ -n "$GWPID" ] || return
   kill -TERM "$GWPID" 2>/dev/null
   for _ in $(seq 1 40); do kill -0 "$GWPID" 2>/dev/null || break; sleep 0.25; done
   kill -0 "$GWPID" 2>/dev/null && kill -KILL "$GWPID" 2>/dev/null
   GWPID=""
-  if [ -n "$DATA" ] && [ "$KEEP" = 0 ]; then rm -rf "$DATA"; fi
 }
-trap stop_gateway EXIT
+# The data directories go only at the end: deleting a hundred thousand
+# files makes the next run's file creation slower on ext4 without a journal
+# (it skips inodes deleted in the last minutes), which would bias the next
+# case.
+cleanup() {
+  stop_gateway
+  if [ "$KEEP" = 0 ]; then for d in "${DATAS[@]}"; do rm -rf "$d"; done; else echo "kept: ${DATAS[*]}" >&2; fi
+}
+trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # run_gateway NAME SYNC: prints one JSON line for the case
 run_gateway() {
   local name=$1 sync=$2 port
   port=$(free_port)
-  DATA=$(mktemp -d /tmp/veksms-submit-bench.XXXXXX)
+  DATA=$(mktemp -d "$PARENT/veksms-submit-bench.XXXXXX")
+  DATAS+=("$DATA")
   printf '[SMSGW]\r\nWebPort=%s\r\nIPAddress=127.0.0.1\r\nSyncQueueWrites=%s\r\n' \
     "$port" "$([ "$sync" = 1 ] && echo Yes || echo No)" > "$DATA/SMSGW.INI"
   "$BIN" --data-dir "$DATA" > "$DATA/gateway.out" 2>&1 &
@@ -73,7 +84,7 @@ run_gateway() {
   echo "$probe" | grep -q "MessageID=" || { echo "probe failed: $probe" >&2; cat "$DATA/gateway.out" >&2; exit 1; }
   local before after wrk_line
   before=$(find "$DATA/Q" -name '*.req' | wc -l)
-  wrk_line=$(wrk -t1 -c"$C" -d300s -s "$HERE/http_submit.lua" "http://127.0.0.1:$port/" -- "$N" | tail -1)
+  wrk_line=$(wrk -t1 -c"$C" -d"${D}s" -s "$HERE/http_submit.lua" "http://127.0.0.1:$port/" | tail -1)
   after=$(find "$DATA/Q" -name '*.req' | wc -l)
   node -e '
     const [name, line, files, c] = process.argv.slice(1);

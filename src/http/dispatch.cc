@@ -4,7 +4,7 @@
 #include "http/dist_lists.h"
 #include "http/form_data.h"
 #include "http/menu_pages.h"
-#include "http/params.h"
+#include "http/param_lookup.h"
 #include "http/request_context.h"
 #include "http/responses.h"
 #include "http/send_path.h"
@@ -27,9 +27,9 @@ void notAvailable(Connection& conn, const Request& request) {
 }
 
 bool hasSendParameters(std::string_view msg) {
-  return requestParameter(msg, "Phone", 2).has_value() ||
-         requestParameter(msg, "PhoneNumber", 2).has_value() ||
-         requestParameter(msg, "ReceiptMessageId", 2).has_value();
+  const ParamLookup params(msg);
+  return params.get("Phone", 2).has_value() || params.get("PhoneNumber", 2).has_value() ||
+         params.get("ReceiptMessageId", 2).has_value();
 }
 
 // Removes the temporary files of an unpacked form when the request ends.

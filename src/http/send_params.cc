@@ -4,6 +4,7 @@
 #include "foundation/config_rules.h"
 #include "foundation/service_state.h"
 #include "hostlib/host.h"
+#include "http/param_lookup.h"
 #include "http/params.h"
 #include "platform/sanitize.h"
 #include "platform/strings.h"
@@ -28,10 +29,10 @@ std::optional<uint16_t> portNumber(std::string_view text) {
 
 class ParamReader {
  public:
-  ParamReader(std::string_view msg, SendParams* p) : msg_(msg), p_(p) {}
+  ParamReader(const ParamLookup& params, SendParams* p) : params_(params), p_(p) {}
 
   std::optional<std::string> get(std::string_view name, size_t keep) const {
-    return requestParameter(msg_, name, keep + 1);
+    return params_.get(name, keep + 1);
   }
   // A one-line value: refused (named in invalid_parameter) when it holds a
   // control character.
@@ -58,11 +59,13 @@ class ParamReader {
   }
 
  private:
-  std::string_view msg_;
+  const ParamLookup& params_;
   SendParams* p_;
 };
 
-void readSmppOptions(std::string_view msg, ParamReader& r, SendParams* p) {
+void readSmppOptions(const ParamLookup& params, ParamReader& r, SendParams* p) {
+  if (!params.contains("SMPPOption_")) return;
+  const std::string_view msg = params.message();
   std::vector<std::string> seen;
   for (unsigned i = 1; i <= kMaxSmppOptions; ++i) {
     auto name = parameterNameAt(msg, "SMPPOption_", i, 256);
@@ -178,8 +181,12 @@ std::string checkedContinueURL(std::string_view value) {
 }
 
 SendParams readSendParams(std::string_view msg, const WebSettings& settings) {
+  return readSendParams(ParamLookup(msg), settings);
+}
+
+SendParams readSendParams(const ParamLookup& params, const WebSettings& settings) {
   SendParams p;
-  ParamReader r(msg, &p);
+  ParamReader r(params, &p);
 
   if (auto text = r.get("Text", 8192)) {
     p.has_text = true;
@@ -222,7 +229,7 @@ SendParams readSendParams(std::string_view msg, const WebSettings& settings) {
   }
   if (auto v = r.get("charset", 100)) p.charset = std::string(platform::trim(*v));
   p.continue_url = checkedContinueURL(r.get("ContinueURL", 1024).value_or(""));
-  readSmppOptions(msg, r, &p);
+  readSmppOptions(params, r, &p);
   readExtraArgs(r, &p);
   return p;
 }

@@ -72,7 +72,9 @@ struct SendParams {
   std::string invalid_parameter;  // the first parameter refused for a control character
 };
 
+class ParamLookup;
 SendParams readSendParams(std::string_view msg, const WebSettings& settings);
+SendParams readSendParams(const ParamLookup& params, const WebSettings& settings);
 
 // `DelayUntil`: the first twelve digits (other characters skipped) as year,
 // month, day, hour, minute. nullopt when the year is 0 or digits are

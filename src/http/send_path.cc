@@ -9,7 +9,7 @@
 #include "foundation/link_name.h"
 #include "foundation/settings.h"
 #include "http/list_store.h"
-#include "http/params.h"
+#include "http/param_lookup.h"
 #include "http/receipt_injection.h"
 #include "http/recipients.h"
 #include "http/responses.h"
@@ -57,9 +57,10 @@ bool planRequest(Connection& conn, const Request& req, const RequestContext& ctx
   Submission& s = plan->submission;
   ContentInput& in = plan->content;
 
+  const ParamLookup params(msg);
   const size_t phone_size = std::max<size_t>(8192, msg.size()) + 1;
-  auto phone = requestParameter(msg, "Phone", phone_size);
-  if (!phone) phone = requestParameter(msg, "PhoneNumber", phone_size);
+  auto phone = params.get("Phone", phone_size);
+  if (!phone) phone = params.get("PhoneNumber", phone_size);
   RecipientOptions ro;
   ro.allow_alpha = settings->AllowAlphaRecip;
   ro.list_directory = listDirectory(ctx.user.name);
@@ -67,7 +68,7 @@ bool planRequest(Connection& conn, const Request& req, const RequestContext& ctx
   DebugLogf(kTag, "%zu recipient entries", list.recipients.size());
   phone.reset();
 
-  p = readSendParams(msg, ctx.settings);
+  p = readSendParams(params, ctx.settings);
   if (ctx.user.account) p.sender = allowedSender(*ctx.user.account, p.sender);
   if (!p.destination_port) p.destination_port = list.destination_port;
   s.recipients = std::move(list.recipients);

@@ -1,5 +1,7 @@
 #include "http/submission.h"
 
+#include <cerrno>
+
 #include "foundation/debug_log.h"
 #include "foundation/directories.h"
 #include "foundation/service_state.h"
@@ -7,6 +9,7 @@
 #include "hostlib/interface_events.h"
 #include "http/bulk_job.h"
 #include "platform/files.h"
+#include "platform/linked_publish.h"
 #include "platform/strings.h"
 #include "queue/queue_tree.h"
 #include "queue/routing_db.h"
@@ -23,6 +26,37 @@ std::string withoutExtension(const std::string& path) {
   std::string name = platform::baseName(path);
   size_t dot = name.rfind('.');
   return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// A new single-message request file "<dir><prefix><id %08X>.<ext>", named
+// and retried as queue::CreateQueueFile does (a taken name takes a new id;
+// the first failure, and any that finds the directory gone, creates the
+// directory; 1000 attempts), but published through an unnamed temporary
+// file: writers into one busy queue directory then no longer queue up
+// behind each other's inode allocation (linked_publish.h).
+platform::Result<std::string> createRequestFile(const std::string& directory,
+                                                std::string_view extension, std::string_view text) {
+  const std::string prefix = messageIdPrefix();
+  const bool sync = foundation::settings()->SyncQueueWrites;
+  platform::Status last;
+  std::string path;
+  bool same_name_again = false;
+  for (int attempt = 0; attempt < queue::kCreateAttempts; ++attempt) {
+    if (!same_name_again) {
+      path = directory + prefix + platform::format("%08X", queue::NextUniqueMessageId()) + "." +
+             std::string(extension);
+    }
+    same_name_again = false;
+    last = platform::publishFileLinked(path, text, sync);
+    if (last.ok()) return path;
+    if (attempt == 0 || last.code() == ENOENT) {
+      (void)platform::makeDirectories(directory);
+      same_name_again = attempt == 0;
+    }
+  }
+  foundation::DebugLogf(kTag, "No unique name in %s after %d attempts: %s", directory.c_str(),
+                        queue::kCreateAttempts, last.message().c_str());
+  return last;
 }
 
 struct Placement {
@@ -81,7 +115,7 @@ void queueOutbound(const Submission& s, const Placement& p, SubmissionResult* re
     const bool delayed = inDelayArea(dir, p);
     std::vector<QueuedFile> files;
     if (parts.size() == 1) {
-      auto path = queue::CreateQueueFile(dir, "req", requestFileText(heads[0], recipient));
+      auto path = createRequestFile(dir, "req", requestFileText(heads[0], recipient));
       if (path.ok())
         files.push_back(QueuedFile{withoutExtension(*path), recipient, route, *path, 0, delayed});
     } else {
@@ -125,7 +159,7 @@ void queueInbound(const Submission& s, SubmissionResult* result,
     bool ok = true;
     for (size_t n = 0; n < s.content.parts.size(); ++n) {
       std::string head = requestFileHead(s.keys, s.content.parts[n], routeOf(s, i));
-      auto path = queue::CreateQueueFile(dir, ext, requestFileText(head, recipient));
+      auto path = createRequestFile(dir, ext, requestFileText(head, recipient));
       if (!path.ok()) {
         foundation::DebugLogf(kTag, "Unable to write the inbound message for %s in %s: %s",
                               recipient.c_str(), dir.c_str(), path.status().message().c_str());
