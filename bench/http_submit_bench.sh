@@ -104,7 +104,7 @@ if [ "$KANNEL" = 1 ]; then
   if [ -x "$KB" ] || [ -f "$KB" ]; then
     bash "$KB" -g wrk -c "$C" -n "$N" | node -e '
       let s = ""; process.stdin.on("data", d => s += d).on("end", () => {
-        const j = s.slice(s.indexOf("{")); const k = JSON.parse(j);
+        const k = JSON.parse(s.slice(s.lastIndexOf("\n{\n") + 1));
         console.log(JSON.stringify({case: "kannel", connections: k.concurrency, requests: k.requests,
           end_to_end_msgs_per_s: k.end_to_end_msgs_per_s, smsc_submits_per_s: k.smsc_submits_per_s,
           http_errors: k.http_errors, p50_ms: k.http_latency_ms.p50, p99_ms: k.http_latency_ms.p99}));

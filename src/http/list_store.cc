@@ -1,7 +1,9 @@
 #include "http/list_store.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
+#include <unordered_map>
 
 #include "hostlib/host.h"
 #include "platform/files.h"
@@ -16,6 +18,21 @@ constexpr size_t kMaxListFileBytes = 64u << 20;
 std::mutex& storeMutex() {
   static std::mutex mu;
   return mu;
+}
+
+struct DirectoryCheck {
+  std::chrono::steady_clock::time_point checked;
+  bool exists = false;
+};
+constexpr auto kRecheckDirectory = std::chrono::seconds(1);
+constexpr size_t kMaxCheckedDirectories = 4096;
+
+std::mutex g_dirs_mu;
+std::unordered_map<std::string, DirectoryCheck> g_dirs;
+
+void forgetDirectoryChecks() {
+  std::scoped_lock lk(g_dirs_mu);
+  g_dirs.clear();
 }
 
 bool isBlankOrControl(char c) {
@@ -71,6 +88,21 @@ std::string formatListText(const std::vector<ListMember>& members) {
   return out;
 }
 
+bool listDirectoryExists(const std::string& dir) {
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::scoped_lock lk(g_dirs_mu);
+    auto it = g_dirs.find(dir);
+    if (it != g_dirs.end() && now - it->second.checked < kRecheckDirectory)
+      return it->second.exists;
+  }
+  const bool exists = platform::isDirectory(dir);
+  std::scoped_lock lk(g_dirs_mu);
+  if (g_dirs.size() >= kMaxCheckedDirectories) g_dirs.clear();
+  g_dirs[dir] = DirectoryCheck{now, exists};
+  return exists;
+}
+
 std::vector<std::string> listNames(const std::string& dir) {
   std::vector<std::string> names;
   for (const platform::DirEntry& e : platform::listDirectory(dir, "*.TXT")) {
@@ -103,12 +135,14 @@ platform::Status updateListFile(const std::string& path,
   std::vector<ListMember> members = readListFile(path);
   if (!change(&members)) return platform::Status();
   platform::Status st = platform::makeDirectories(platform::parentDirectory(path));
+  forgetDirectoryChecks();
   if (!st.ok()) return st;
   return platform::writeFileAtomic(path, formatListText(members));
 }
 
 platform::Status removeListFile(const std::string& path) {
   std::scoped_lock lk(storeMutex());
+  forgetDirectoryChecks();
   return platform::removeFile(path);
 }
 

@@ -43,6 +43,10 @@ struct ListMember {
 std::vector<ListMember> parseListText(std::string_view text);
 std::string formatListText(const std::vector<ListMember>& members);
 
+// Whether the list directory `dir` exists, as seen at most a second ago
+// (the send path asks on every request; changes made here are seen at once).
+bool listDirectoryExists(const std::string& dir);
+
 // The names of the lists in `dir` (file names without ".TXT"), sorted.
 std::vector<std::string> listNames(const std::string& dir);
 // The path of list `name` in `dir` when it exists (case ignored).

@@ -38,7 +38,7 @@ class ListLookup {
  private:
   void load() {
     loaded_ = true;
-    if (!platform::isDirectory(dir_)) return;
+    if (!listDirectoryExists(dir_)) return;
     for (const platform::DirEntry& e : platform::listDirectory(dir_, "*.TXT")) {
       std::string stem = e.name.substr(0, e.name.size() - kListExtension.size());
       files_.emplace(platform::toLower(stem), e.name);  // the first of two spellings wins
