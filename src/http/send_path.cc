@@ -30,6 +30,43 @@ using foundation::DebugLogf;
 constexpr const char* kTag = "ThreadProcessConnection";
 constexpr std::string_view kUnknownRecipient = "unknown";
 
+// Parameters that ask for a content family (ring tones, picture messages,
+// EMS, voice-mail indicators, WAP push, OTA settings, MMS). Their builders
+// are not part of the gateway yet: such a request is refused rather than
+// sent as an empty text.
+constexpr std::string_view kContentFamilyParameters[] = {"RingToneDataText",
+                                                         "RingToneDataFile",
+                                                         "RingToneDataURL",
+                                                         "RingToneOut",
+                                                         "PictureMessageDataText",
+                                                         "PictureMessageDataFile",
+                                                         "PictureMessageDataURL",
+                                                         "PictureMessageOut",
+                                                         "EMSText",
+                                                         "VoiceMail",
+                                                         "VoiceMailMessageCount",
+                                                         "WAPURL",
+                                                         "WAPSL",
+                                                         "WAPPUSHADV_CONTENT",
+                                                         "WAPBookmark",
+                                                         "OTASyncML",
+                                                         "OTAOMA",
+                                                         "OMAOTA",
+                                                         "OTAXMLSettings",
+                                                         "OTABookmark",
+                                                         "OTA_BEARER",
+                                                         "OTA_NAME",
+                                                         "OTA_SUBMIT_VIEWXML",
+                                                         "MMSText",
+                                                         "MMSFile",
+                                                         "MMSURL"};
+
+std::string_view contentFamilyParameter(const ParamLookup& params) {
+  for (std::string_view name : kContentFamilyParameters)
+    if (params.get(name, 2)) return name;
+  return {};
+}
+
 // Answers the error page and logs its text.
 void refuse(Connection& conn, std::string_view text) {
   DebugLog(kTag, text);
@@ -145,6 +182,10 @@ bool planRequest(Connection& conn, const Request& req, const RequestContext& ctx
   in.dcs = s.target == SubmissionTarget::kReceipt ? 0 : p.dcs;
   if (auto error = contentError(in)) {
     refuse(conn, *error);
+    return false;
+  }
+  if (std::string_view family = contentFamilyParameter(params); !family.empty()) {
+    refuse(conn, "Unsupported message content: " + std::string(family));
     return false;
   }
 

@@ -8,7 +8,9 @@
 //      a control character in a one-line parameter, a bad DelayUntil, an
 //      unknown ReceiptMessageId, no recipient, an unknown SMSCRoute, a bad
 //      UDH, binary content that is not hexadecimal
-//   4. content families (none yet: they come with WAP and MMS)
+//   4. content families: they come with WAP and MMS; until then a request
+//      naming one ("WAPURL", "MMSText", "RingToneDataText", ...) is refused
+//      with "Unsupported message content: <parameter>"
 //   5. encoding and segmentation                     sms_content.h
 //   6. quota and accounting pre-authorisation (authenticated users):
 //      refused with "403 Forbidden" (200 to a browser)

@@ -175,6 +175,8 @@ TEST_F(SubmitServerTest, RefusedRequestsAnswerTheErrorPageAndWriteNothing) {
        "Invalid format for telephone number."},
       {"/?PhoneNumber=1&UDH=0G&Text=x", false, "400 Bad Request", "Invalid format for UDH"},
       {"/?PhoneNumber=1&Data=hello", false, "400 Bad Request", "Invalid format for Text/Data"},
+      {"/?PhoneNumber=1&WAPURL=http://x/", false, "400 Bad Request",
+       "Unsupported message content: WAPURL"},
       {"/?ReceiptMessageId=nope", false, "400 Bad Request",
        "ReceiptMessageId not found in our local database"},
       {"/?PhoneNumber=1&Text=<b>&SMSCRoute=%3Cscript%3E", false, "400 Bad Request",
