@@ -7,6 +7,7 @@
 #include "platform/directory_sync.h"
 #include "platform/files.h"
 #include "platform/strings.h"
+#include "queue/queue_tree.h"
 #include "queue/unique_id.h"
 
 namespace vek::http {
@@ -71,7 +72,7 @@ class JobWriter {
   platform::Status writeRecipientLists() {
     const size_t parts = s_.content.parts.size();
     const unsigned total = static_cast<unsigned>(parts);
-    const std::string prefix = messageIdPrefix();
+    const std::string prefix = queue::messageIdPrefix();
     std::string block;
     unsigned block_no = 0;
     uint64_t lines = 0;

@@ -9,7 +9,6 @@
 #include "hostlib/interface_events.h"
 #include "http/bulk_job.h"
 #include "platform/files.h"
-#include "platform/linked_publish.h"
 #include "platform/strings.h"
 #include "queue/queue_tree.h"
 #include "queue/routing_db.h"
@@ -28,35 +27,10 @@ std::string withoutExtension(const std::string& path) {
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-// A new single-message request file "<dir><prefix><id %08X>.<ext>", named
-// and retried as queue::CreateQueueFile does (a taken name takes a new id;
-// the first failure, and any that finds the directory gone, creates the
-// directory; 1000 attempts), but published through an unnamed temporary
-// file: writers into one busy queue directory then no longer queue up
-// behind each other's inode allocation (linked_publish.h).
+// A new single-message request file "<dir><prefix><id %08X>.<ext>".
 platform::Result<std::string> createRequestFile(const std::string& directory,
                                                 std::string_view extension, std::string_view text) {
-  const std::string prefix = messageIdPrefix();
-  const bool sync = foundation::settings()->SyncQueueWrites;
-  platform::Status last;
-  std::string path;
-  bool same_name_again = false;
-  for (int attempt = 0; attempt < queue::kCreateAttempts; ++attempt) {
-    if (!same_name_again) {
-      path = directory + prefix + platform::format("%08X", queue::NextUniqueMessageId()) + "." +
-             std::string(extension);
-    }
-    same_name_again = false;
-    last = platform::publishFileLinked(path, text, sync);
-    if (last.ok()) return path;
-    if (attempt == 0 || last.code() == ENOENT) {
-      (void)platform::makeDirectories(directory);
-      same_name_again = attempt == 0;
-    }
-  }
-  foundation::DebugLogf(kTag, "No unique name in %s after %d attempts: %s", directory.c_str(),
-                        queue::kCreateAttempts, last.message().c_str());
-  return last;
+  return queue::CreateQueueFile(directory, extension, text);
 }
 
 struct Placement {
@@ -180,12 +154,6 @@ void queueInbound(const Submission& s, SubmissionResult* result,
 const std::string& routeOf(const Submission& s, size_t i) {
   if (i < s.recipient_routes.size() && !s.recipient_routes[i].empty()) return s.recipient_routes[i];
   return s.route;
-}
-
-std::string messageIdPrefix() {
-  std::string prefix = queue::cleanNamePart(foundation::settings()->MessageIDPrefix, 99);
-  if (!prefix.empty() && prefix.front() == '.') prefix.front() = '_';
-  return prefix;
 }
 
 SubmissionResult queueSubmission(const Submission& s,

@@ -75,7 +75,5 @@ SubmissionResult queueSubmission(const Submission& s,
 
 // The route of recipient `i`.
 const std::string& routeOf(const Submission& s, size_t i);
-// MessageIDPrefix as file names carry it.
-std::string messageIdPrefix();
 
 }  // namespace vek::http

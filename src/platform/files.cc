@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/directory_sync.h"
 #include "platform/strings.h"
@@ -195,7 +196,13 @@ Status writeFileAtomic(const std::string& path, std::string_view data, bool sync
   return Status();
 }
 
-Status publishFile(const std::string& path, std::string_view data, bool sync, mode_t mode) {
+namespace {
+
+// Cleared the first time the unnamed-inode route turns out not to work here.
+std::atomic<bool> g_linking{true};
+
+// The old way: a hidden temporary name, then a rename that never replaces.
+Status publishByRename(const std::string& path, std::string_view data, bool sync, mode_t mode) {
   auto tmp = writeTemporary(path, data, sync, mode);
   if (!tmp.ok()) return tmp.status();
   if (::renameat2(AT_FDCWD, tmp->c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
@@ -203,7 +210,45 @@ Status publishFile(const std::string& path, std::string_view data, bool sync, mo
     ::unlink(tmp->c_str());
     return Status::fromErrno(err, "publish", path);
   }
-  if (sync) return syncDirectory(parentDirectory(path));
+  if (sync) return syncDirectory(parentDirectory(path).empty() ? "." : parentDirectory(path));
+  return Status();
+}
+
+}  // namespace
+
+// The text goes to an unnamed O_TMPFILE inode of the target directory and is
+// linked under its final name only when complete. A temporary name and a
+// rename would cost three directory changes per file under the directory's
+// lock (and ext4 allocates the inode while holding it), so writers to one
+// busy queue directory would wait for each other; an unnamed inode is
+// allocated without that lock and the link is one change. A crash leaves no
+// temporary name behind either. Where the file system has no O_TMPFILE, or
+// /proc is not mounted (the link goes through /proc/self/fd), the rename
+// route is used.
+Status publishFile(const std::string& path, std::string_view data, bool sync, mode_t mode) {
+  if (!g_linking.load(std::memory_order_relaxed)) return publishByRename(path, data, sync, mode);
+  const std::string dir = parentDirectory(path);
+  UniqueFd fd(::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+  if (!fd) {
+    int err = errno;
+    if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL) return Status::fromErrno(err, "create", path);
+    g_linking.store(false, std::memory_order_relaxed);
+    return publishByRename(path, data, sync, mode);
+  }
+  Status st = writeAll(fd.get(), data);
+  if (!st.ok()) return st;
+  if (sync && ::fsync(fd.get()) != 0) return Status::fromErrno("fsync", path);
+  char proc[64];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd.get());
+  if (::linkat(AT_FDCWD, proc, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    int err = errno;
+    if (err == ENOENT && ::access(proc, F_OK) != 0) {
+      g_linking.store(false, std::memory_order_relaxed);
+      return publishByRename(path, data, sync, mode);
+    }
+    return Status::fromErrno(err, "publish", path);
+  }
+  if (sync) return syncDirectory(dir.empty() ? "." : dir);
   return Status();
 }
 

@@ -4,10 +4,11 @@
 //   lock that fails means another thread holds the file: skip it, never wait.
 //   flock, not fcntl: fcntl locks are per process and two of our threads must
 //   exclude each other.
-// - Publishing: a new queue or inbound file is written whole under a hidden
-//   temporary name in the same directory, then renamed to its final name
-//   with RENAME_NOREPLACE, so a scanner never sees half a file and exclusive
-//   creation keeps its meaning (EEXIST: the name is taken).
+// - Publishing: a new queue or inbound file is written whole to an unnamed
+//   temporary inode of its directory (or, where that is not available, a
+//   hidden temporary name) and only then linked (renamed with
+//   RENAME_NOREPLACE) under its final name, so a scanner never sees half a
+//   file and exclusive creation keeps its meaning (EEXIST: the name is taken).
 // - Names: Linux is case-sensitive, the gateway's names are not. Directory
 //   walks match patterns without regard to case and never return names that
 //   start with '.', which are reserved for temporary files.

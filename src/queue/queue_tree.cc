@@ -34,11 +34,6 @@ void refuseLeadingDot(std::string* name) {
   if (!name->empty() && name->front() == '.') name->front() = '_';
 }
 
-std::string messageIdPrefix() {
-  std::string prefix = cleanNamePart(foundation::settings()->MessageIDPrefix, kMaxPrefix);
-  refuseLeadingDot(&prefix);
-  return prefix;
-}
 
 // Later than now, field by field down to the minute.
 bool laterThanNow(const platform::CalendarTime& t) {
@@ -76,6 +71,12 @@ std::string segmentAddress(std::string_view address) {
 }
 
 }  // namespace
+
+std::string messageIdPrefix() {
+  std::string prefix = cleanNamePart(foundation::settings()->MessageIDPrefix, kMaxPrefix);
+  refuseLeadingDot(&prefix);
+  return prefix;
+}
 
 std::string cleanNamePart(std::string_view text, size_t max_len) {
   std::string out;

@@ -63,6 +63,9 @@ std::string GetQueueDirectory(std::string_view route, std::string_view sub_direc
 // last failure. Writers pass "req", "in", "rec" or "rct". An empty
 // directory is refused (EINVAL). `UseTempFileAttribute` has no meaning
 // here: files are plain; `SyncQueueWrites` syncs file and directory.
+// `MessageIDPrefix` as file names carry it (cleaned, never starting with '.').
+std::string messageIdPrefix();
+
 platform::Result<std::string> CreateQueueFile(const std::string& directory,
                                               std::string_view extension, std::string_view text);
 

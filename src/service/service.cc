@@ -12,6 +12,7 @@
 #include "foundation/thread_registry.h"
 #include "hostlib/accounts.h"
 #include "http/listeners.h"
+#include "http/web_auth.h"
 #include "hostlib/host.h"
 #include "hostlib/host_library.h"
 #include "hostlib/message_ids.h"
@@ -327,6 +328,9 @@ int runService(const ServiceOptions& options) {
   loadSharedLists();
   (void)foundation::takeRoutingDbResetRequest();
   readExtraHttpArgs();
+  // The internal "localsystem" login's access code for this run.
+  if (auto st = http::initLocalSystemAccess(); !st.ok())
+    DebugLogf("main", "Internal login unavailable: %s", st.message().c_str());
   // 16. Threads before the report.
   if (!startThreads(Phase::kBeforeReport, ctx)) {
     platform::requestShutdown();
