@@ -14,9 +14,11 @@ namespace {
 
 std::string twoHundredKeys() {
   std::string text = "[SMSGW]\r\n";
-  for (int i = 0; i < 150; ++i) text += "Key" + std::to_string(i) + "=Value number " + std::to_string(i) + "\r\n";
+  for (int i = 0; i < 150; ++i)
+    text += "Key" + std::to_string(i) + "=Value number " + std::to_string(i) + "\r\n";
   text += "[SMPP - Link]\r\n";
-  for (int i = 0; i < 50; ++i) text += "LinkKey" + std::to_string(i) + "=" + std::to_string(i * 7) + "\r\n";
+  for (int i = 0; i < 50; ++i)
+    text += "LinkKey" + std::to_string(i) + "=" + std::to_string(i * 7) + "\r\n";
   return text;
 }
 

@@ -46,7 +46,8 @@ struct Gateway {
   bool waitStarted(std::chrono::seconds limit) {
     auto deadline = Clock::now() + limit;
     while (Clock::now() < deadline) {
-      if (slurp(dir + "/private/EVENTS.LOG").find("service started.") != std::string::npos) return true;
+      if (slurp(dir + "/private/EVENTS.LOG").find("service started.") != std::string::npos)
+        return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;

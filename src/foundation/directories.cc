@@ -14,7 +14,8 @@
 namespace vek::foundation {
 namespace {
 
-std::string configured(bool mmsc, const char* key, std::string_view base, const char* def, bool create) {
+std::string configured(bool mmsc, const char* key, std::string_view base, const char* def,
+                       bool create) {
   std::string v = mmsc ? hostlib::MMSCIniGetProfileString("MMSC", key, "", 260)
                        : hostlib::SMSIniGetProfileString("SMSGW", key, "", 260);
   std::string dir;
@@ -31,7 +32,9 @@ std::string configured(bool mmsc, const char* key, std::string_view base, const 
   return dir;
 }
 
-std::string data() { return hostlib::GetProgramDataDirectory(); }
+std::string data() {
+  return hostlib::GetProgramDataDirectory();
+}
 
 bool bulkSmsIn(const char* def) {
   return yesNo(hostlib::SMSIniGetProfileString("SMSGW", "EnableBulkSmsIn", def));
@@ -64,13 +67,25 @@ uint32_t maxEntries() {
 
 }  // namespace
 
-std::string pathName(std::string_view name) { return platform::safePathComponent(name); }
+std::string pathName(std::string_view name) {
+  return platform::safePathComponent(name);
+}
 
-std::string queueDirectory() { return configured(false, "QDir", data(), "Q", false); }
-std::string bulkQueueDirectory() { return configured(false, "BulkQDir", data(), "BULKQ", true); }
-std::string inboundDirectory() { return configured(false, "SmsInDir", data(), "SMS-IN", false); }
-std::string inboundMMSDirectory() { return configured(false, "MMSDir", data(), "MMS-IN", true); }
-std::string usersDirectory() { return configured(false, "UsersDir", data(), "USERS", false); }
+std::string queueDirectory() {
+  return configured(false, "QDir", data(), "Q", false);
+}
+std::string bulkQueueDirectory() {
+  return configured(false, "BulkQDir", data(), "BULKQ", true);
+}
+std::string inboundDirectory() {
+  return configured(false, "SmsInDir", data(), "SMS-IN", false);
+}
+std::string inboundMMSDirectory() {
+  return configured(false, "MMSDir", data(), "MMS-IN", true);
+}
+std::string usersDirectory() {
+  return configured(false, "UsersDir", data(), "USERS", false);
+}
 
 std::string userDirectory(std::string_view account) {
   return usersDirectory() + pathName(account) + "/";
@@ -96,10 +111,18 @@ std::string userMMSQueueDirectory(std::string_view account) {
   return usersDirectory() + pathName(account) + "/MMSQ/";
 }
 
-std::string phpDirectory() { return configured(false, "PHPDir", data(), "PHP", false); }
-std::string mmscDataDirectory() { return configured(true, "DataDir", data(), "MMSCDATA", true); }
-std::string vaspQueueDirectory() { return configured(true, "VASPQDir", data(), "VASPQ", true); }
-std::string mmscUsersDirectory() { return configured(true, "MMSCUsersDir", data(), "MMSCUSERS", true); }
+std::string phpDirectory() {
+  return configured(false, "PHPDir", data(), "PHP", false);
+}
+std::string mmscDataDirectory() {
+  return configured(true, "DataDir", data(), "MMSCDATA", true);
+}
+std::string vaspQueueDirectory() {
+  return configured(true, "VASPQDir", data(), "VASPQ", true);
+}
+std::string mmscUsersDirectory() {
+  return configured(true, "MMSCUsersDir", data(), "MMSCUSERS", true);
+}
 
 std::string messageIdTrackingDirectory() {
   std::string dir = configured(false, "MessageIDTrackingDir", data(), "SMPPData", true);

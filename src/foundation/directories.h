@@ -16,21 +16,21 @@
 
 namespace vek::foundation {
 
-std::string queueDirectory();                        // QDir, "Q"
-std::string bulkQueueDirectory();                    // BulkQDir, "BULKQ" (created)
-std::string inboundDirectory();                      // SmsInDir, "SMS-IN"
-std::string inboundMMSDirectory();                   // MMSDir, "MMS-IN" (created)
-std::string usersDirectory();                        // UsersDir, "USERS"
-std::string userDirectory(std::string_view account);  // usersDirectory() + account
+std::string queueDirectory();                              // QDir, "Q"
+std::string bulkQueueDirectory();                          // BulkQDir, "BULKQ" (created)
+std::string inboundDirectory();                            // SmsInDir, "SMS-IN"
+std::string inboundMMSDirectory();                         // MMSDir, "MMS-IN" (created)
+std::string usersDirectory();                              // UsersDir, "USERS"
+std::string userDirectory(std::string_view account);       // usersDirectory() + account
 std::string userQueueDirectory(std::string_view account);  // (UsersQDir or users) + account + "Q"
 std::string userLogDirectory(std::string_view account);    // (UsersLogDir or users) + account
 std::string userMMSQueueDirectory(std::string_view account);  // users + account + "MMSQ"
-std::string phpDirectory();                          // PHPDir, "PHP"
-std::string mmscDataDirectory();                     // MMSC DataDir, "MMSCDATA" (created)
-std::string vaspQueueDirectory();                    // MMSC VASPQDir, "VASPQ" (created)
-std::string mmscUsersDirectory();                    // MMSC MMSCUsersDir, "MMSCUSERS" (created)
-std::string messageIdTrackingDirectory();            // MessageIDTrackingDir, "SMPPData" (created)
-std::string statsDirectory();                        // private "STATS" (created)
+std::string phpDirectory();                                   // PHPDir, "PHP"
+std::string mmscDataDirectory();                              // MMSC DataDir, "MMSCDATA" (created)
+std::string vaspQueueDirectory();                             // MMSC VASPQDir, "VASPQ" (created)
+std::string mmscUsersDirectory();          // MMSC MMSCUsersDir, "MMSCUSERS" (created)
+std::string messageIdTrackingDirectory();  // MessageIDTrackingDir, "SMPPData" (created)
+std::string statsDirectory();              // private "STATS" (created)
 // Private "MMSINQ", or its sub-directory for `source` (created; the parent
 // when the sub-directory cannot be made).
 std::string inboundMMSWorkDirectory(std::string_view source = {});

@@ -13,11 +13,19 @@ platform::Snapshot<std::vector<std::string>> g_extra_args;
 std::atomic<bool> g_routing_reset{false};
 }  // namespace
 
-void requestRoutingDbReset() { g_routing_reset.store(true); }
-bool takeRoutingDbResetRequest() { return g_routing_reset.exchange(false); }
+void requestRoutingDbReset() {
+  g_routing_reset.store(true);
+}
+bool takeRoutingDbResetRequest() {
+  return g_routing_reset.exchange(false);
+}
 
-const char* productVersion() { return "v2026.12.08"; }
-const char* productBanner() { return "Vek SMS/MMS Gateway v2026.12.08"; }
+const char* productVersion() {
+  return "v2026.12.08";
+}
+const char* productBanner() {
+  return "Vek SMS/MMS Gateway v2026.12.08";
+}
 
 platform::Event& inboundEventA() {
   static platform::Event e(platform::Event::Mode::kAutoReset);
@@ -29,9 +37,13 @@ platform::Event& inboundEventB() {
   return e;
 }
 
-void setListeningSocket(Listener which, int fd) { g_listeners[static_cast<int>(which)].store(fd); }
+void setListeningSocket(Listener which, int fd) {
+  g_listeners[static_cast<int>(which)].store(fd);
+}
 
-int listeningSocket(Listener which) { return g_listeners[static_cast<int>(which)].load(); }
+int listeningSocket(Listener which) {
+  return g_listeners[static_cast<int>(which)].load();
+}
 
 void wakeListeningSockets() {
   for (auto& l : g_listeners) {
@@ -50,8 +62,12 @@ void setStartupFacts(const StartupFacts& facts) {
   g_facts = facts;
 }
 
-std::shared_ptr<const std::vector<std::string>> extraHttpArgs() { return g_extra_args.get(); }
+std::shared_ptr<const std::vector<std::string>> extraHttpArgs() {
+  return g_extra_args.get();
+}
 
-void setExtraHttpArgs(std::vector<std::string> names) { g_extra_args.publish(std::move(names)); }
+void setExtraHttpArgs(std::vector<std::string> names) {
+  g_extra_args.publish(std::move(names));
+}
 
 }  // namespace vek::foundation

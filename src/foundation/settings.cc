@@ -21,8 +21,12 @@ std::string mmsc(const char* key, const char* def = "", size_t size = 500) {
   return hostlib::MMSCIniGetProfileString("MMSC", key, def, size);
 }
 
-bool flag(const char* key, const char* def) { return yesNo(sms(key, def)); }
-bool mmscFlag(const char* key, const char* def) { return yesNo(mmsc(key, def)); }
+bool flag(const char* key, const char* def) {
+  return yesNo(sms(key, def));
+}
+bool mmscFlag(const char* key, const char* def) {
+  return yesNo(mmsc(key, def));
+}
 
 int32_t limitOrUnlimited(const char* key) {
   int32_t v = number(sms(key));
@@ -149,8 +153,12 @@ void LoadSettings() {
   store().publish(std::move(s));
 }
 
-std::shared_ptr<const Settings> settings() { return store().get(); }
+std::shared_ptr<const Settings> settings() {
+  return store().get();
+}
 
-void publishSettings(Settings s) { store().publish(std::move(s)); }
+void publishSettings(Settings s) {
+  store().publish(std::move(s));
+}
 
 }  // namespace vek::foundation

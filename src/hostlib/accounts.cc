@@ -38,11 +38,10 @@ constexpr const char* kColumns =
     "name, password, full_name, disabled, web_login, smpp_login, smtp_login, addresses, senders,"
     " recipients, web_menu, admin, inbox, receive, throughput, daily_limit, monthly_limit, credit";
 
-const char* const kFieldNames[] = {"password",  "full_name",  "disabled",   "web_login",
-                                   "smpp_login", "smtp_login", "addresses",  "senders",
-                                   "recipients", "web_menu",   "admin",      "inbox",
-                                   "receive",    "throughput", "daily_limit", "monthly_limit",
-                                   "credit"};
+const char* const kFieldNames[] = {
+    "password",  "full_name",  "disabled",    "web_login",     "smpp_login", "smtp_login",
+    "addresses", "senders",    "recipients",  "web_menu",      "admin",      "inbox",
+    "receive",   "throughput", "daily_limit", "monthly_limit", "credit"};
 
 Account readRow(sqlite3_stmt* st) {
   Account a;
@@ -106,8 +105,9 @@ platform::Result<std::unique_ptr<AccountStore>> AccountStore::open(const std::st
   // Created 0600: the store holds passwords.
   mode_t old = ::umask(0077);
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                           nullptr);
+  int rc =
+      sqlite3_open_v2(path.c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   ::umask(old);
   if (rc != SQLITE_OK) {
     std::string why = db ? sqlite3_errmsg(db) : "out of memory";
@@ -127,7 +127,9 @@ platform::Result<std::unique_ptr<AccountStore>> AccountStore::open(const std::st
   return std::unique_ptr<AccountStore>(new AccountStore(db));
 }
 
-AccountStore::~AccountStore() { sqlite3_close(db_); }
+AccountStore::~AccountStore() {
+  sqlite3_close(db_);
+}
 
 size_t AccountStore::count() {
   std::scoped_lock lk(mu_);
@@ -138,7 +140,8 @@ size_t AccountStore::count() {
 
 std::optional<Account> AccountStore::at(size_t index) {
   std::scoped_lock lk(mu_);
-  Statement st(db_, std::string("SELECT ") + kColumns + " FROM accounts ORDER BY name COLLATE NOCASE LIMIT 1 OFFSET ?");
+  Statement st(db_, std::string("SELECT ") + kColumns +
+                        " FROM accounts ORDER BY name COLLATE NOCASE LIMIT 1 OFFSET ?");
   if (!st) return std::nullopt;
   sqlite3_bind_int64(st.get(), 1, static_cast<sqlite3_int64>(index));
   if (sqlite3_step(st.get()) != SQLITE_ROW) return std::nullopt;
@@ -148,7 +151,8 @@ std::optional<Account> AccountStore::at(size_t index) {
 std::vector<Account> AccountStore::all() {
   std::scoped_lock lk(mu_);
   std::vector<Account> out;
-  Statement st(db_, std::string("SELECT ") + kColumns + " FROM accounts ORDER BY name COLLATE NOCASE");
+  Statement st(db_,
+               std::string("SELECT ") + kColumns + " FROM accounts ORDER BY name COLLATE NOCASE");
   if (!st) return out;
   while (sqlite3_step(st.get()) == SQLITE_ROW) out.push_back(readRow(st.get()));
   return out;
@@ -165,33 +169,38 @@ std::optional<Account> AccountStore::find(std::string_view name) {
 
 platform::Status AccountStore::add(const Account& account) {
   if (!isValidAccountName(account.name))
-    return platform::Status::error("invalid account name \"" + platform::singleLine(account.name) + "\"", EINVAL);
+    return platform::Status::error(
+        "invalid account name \"" + platform::singleLine(account.name) + "\"", EINVAL);
   std::scoped_lock lk(mu_);
   Statement st(db_, std::string("INSERT INTO accounts (") + kColumns +
                         ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
   if (!st) return lastError(db_, "prepare insert");
   bindAccount(st.get(), account);
   int rc = sqlite3_step(st.get());
-  if (rc == SQLITE_CONSTRAINT) return platform::Status::error("account " + account.name + " already exists", EEXIST);
+  if (rc == SQLITE_CONSTRAINT)
+    return platform::Status::error("account " + account.name + " already exists", EEXIST);
   if (rc != SQLITE_DONE) return lastError(db_, "insert account");
   return platform::Status();
 }
 
 platform::Status AccountStore::replace(const Account& account) {
   std::scoped_lock lk(mu_);
-  Statement st(db_,
-               "UPDATE accounts SET name=?1, password=?2, full_name=?3, disabled=?4, web_login=?5,"
-               " smpp_login=?6, smtp_login=?7, addresses=?8, senders=?9, recipients=?10, web_menu=?11,"
-               " admin=?12, inbox=?13, receive=?14, throughput=?15, daily_limit=?16,"
-               " monthly_limit=?17, credit=?18 WHERE name=?1");
+  Statement st(
+      db_,
+      "UPDATE accounts SET name=?1, password=?2, full_name=?3, disabled=?4, web_login=?5,"
+      " smpp_login=?6, smtp_login=?7, addresses=?8, senders=?9, recipients=?10, web_menu=?11,"
+      " admin=?12, inbox=?13, receive=?14, throughput=?15, daily_limit=?16,"
+      " monthly_limit=?17, credit=?18 WHERE name=?1");
   if (!st) return lastError(db_, "prepare update");
   bindAccount(st.get(), account);
   if (sqlite3_step(st.get()) != SQLITE_DONE) return lastError(db_, "update account");
-  if (sqlite3_changes(db_) == 0) return platform::Status::error("account " + account.name + " not found", ENOENT);
+  if (sqlite3_changes(db_) == 0)
+    return platform::Status::error("account " + account.name + " not found", ENOENT);
   return platform::Status();
 }
 
-platform::Status AccountStore::update(std::string_view name, const std::vector<FieldValue>& fields) {
+platform::Status AccountStore::update(std::string_view name,
+                                      const std::vector<FieldValue>& fields) {
   for (const auto& f : fields) {
     bool known = false;
     for (const char* n : kFieldNames) known = known || f.field == n;
@@ -227,7 +236,8 @@ platform::Status AccountStore::remove(std::string_view name) {
   if (!st) return lastError(db_, "prepare delete");
   bindText(st.get(), 1, name);
   if (sqlite3_step(st.get()) != SQLITE_DONE) return lastError(db_, "delete account");
-  if (sqlite3_changes(db_) == 0) return platform::Status::error("account " + std::string(name) + " not found", ENOENT);
+  if (sqlite3_changes(db_) == 0)
+    return platform::Status::error("account " + std::string(name) + " not found", ENOENT);
   return platform::Status();
 }
 

@@ -43,9 +43,9 @@ struct Account {
   bool web_login = true;    // may submit over HTTP
   bool smpp_login = false;  // may bind to the SMPP server
   bool smtp_login = false;
-  std::string addresses;    // IP addresses it may connect from (comma list; empty: any)
-  std::string senders;      // sender addresses it may use (comma list; empty: any)
-  std::string recipients;   // recipient addresses it may send to (comma list; empty: any)
+  std::string addresses;   // IP addresses it may connect from (comma list; empty: any)
+  std::string senders;     // sender addresses it may use (comma list; empty: any)
+  std::string recipients;  // recipient addresses it may send to (comma list; empty: any)
   int web_menu = kWebMenuAdvanced;
   bool admin = false;
   bool inbox = false;
@@ -53,7 +53,7 @@ struct Account {
   std::string throughput;   // "N[/S[/C]]": N messages per S seconds, C connections
   int32_t daily_limit = 0;  // 0: the gateway default
   int32_t monthly_limit = 0;
-  bool credit = false;      // credit balance enforced
+  bool credit = false;  // credit balance enforced
 };
 
 // The names an operator may give an account: not empty, not "." or "..",

@@ -89,17 +89,37 @@ platform::Status setDataDirectory(const std::string& dir) {
   return platform::Status();
 }
 
-std::string GetRealProgramDirectory() { return snapshot().program; }
-std::string GetProgramDataDirectory() { return snapshot().data; }
-std::string GetPrivateDataDirectory() { return snapshot().priv; }
-std::string GetLogDirectory() { return snapshot().log; }
-std::string GetDebugLogDirectory() { return snapshot().log; }
-std::string GetMMSCLogDirectory() { return snapshot().mmsc_log; }
+std::string GetRealProgramDirectory() {
+  return snapshot().program;
+}
+std::string GetProgramDataDirectory() {
+  return snapshot().data;
+}
+std::string GetPrivateDataDirectory() {
+  return snapshot().priv;
+}
+std::string GetLogDirectory() {
+  return snapshot().log;
+}
+std::string GetDebugLogDirectory() {
+  return snapshot().log;
+}
+std::string GetMMSCLogDirectory() {
+  return snapshot().mmsc_log;
+}
 
-void SMSIniSetFilename(const std::string& path) { g_sms.setPath(path); }
-void MMSCIniSetFilename(const std::string& path) { g_mmsc.setPath(path); }
-IniStore& smsIni() { return g_sms; }
-IniStore& mmscIni() { return g_mmsc; }
+void SMSIniSetFilename(const std::string& path) {
+  g_sms.setPath(path);
+}
+void MMSCIniSetFilename(const std::string& path) {
+  g_mmsc.setPath(path);
+}
+IniStore& smsIni() {
+  return g_sms;
+}
+IniStore& mmscIni() {
+  return g_mmsc;
+}
 
 IniStore& sharedVolumeIni() {
   if (g_shared.path().empty()) g_shared.setPath(snapshot().data + "SHAREDVOLUME.INI");

@@ -40,7 +40,9 @@ HostLibrary g_table = makeTable();
 
 }  // namespace
 
-const HostLibrary& hostLibrary() { return g_table; }
+const HostLibrary& hostLibrary() {
+  return g_table;
+}
 
 void bindGsmConversions(Gsm7ToUtf8Fn to_utf8, Utf8ToShiftTableFn to_septets) {
   // Called once at start-up before any other thread runs.

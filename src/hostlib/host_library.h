@@ -27,8 +27,10 @@ using Utf8ToShiftTableFn = int (*)(int language, std::string_view utf8, std::str
 struct HostLibrary {
   void (*SMSIniSetFilename)(const std::string&);
   void (*MMSCIniSetFilename)(const std::string&);
-  std::string (*SMSIniGetProfileString)(std::string_view, std::string_view, std::string_view, size_t);
-  std::string (*MMSCIniGetProfileString)(std::string_view, std::string_view, std::string_view, size_t);
+  std::string (*SMSIniGetProfileString)(std::string_view, std::string_view, std::string_view,
+                                        size_t);
+  std::string (*MMSCIniGetProfileString)(std::string_view, std::string_view, std::string_view,
+                                         size_t);
   std::string (*SharedVolumeIniGetProfileString)(std::string_view, std::string_view, size_t);
   std::string (*GetRealProgramDirectory)();
   std::string (*GetProgramDataDirectory)();

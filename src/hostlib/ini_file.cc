@@ -93,7 +93,8 @@ std::vector<std::string> IniFile::sectionLines(std::string_view section) const {
   return sections_[it->second].lines;
 }
 
-std::vector<std::pair<std::string, std::string>> IniFile::sectionEntries(std::string_view section) const {
+std::vector<std::pair<std::string, std::string>> IniFile::sectionEntries(
+    std::string_view section) const {
   auto it = section_index_.find(toLower(section));
   if (it == section_index_.end()) return {};
   return sections_[it->second].entries;
@@ -110,11 +111,13 @@ std::vector<std::string> IniFile::sectionNames() const {
 }
 
 std::string iniSetValue(std::string_view text, std::string_view section,
-                        std::optional<std::string_view> key, std::optional<std::string_view> value) {
+                        std::optional<std::string_view> key,
+                        std::optional<std::string_view> value) {
   std::string_view body = stripBom(text);
   std::string_view bom = text.substr(0, text.size() - body.size());
   std::vector<std::string_view> ls = lines(body);
-  const std::string eol = body.find("\r\n") != std::string_view::npos || body.empty() ? "\r\n" : "\n";
+  const std::string eol =
+      body.find("\r\n") != std::string_view::npos || body.empty() ? "\r\n" : "\n";
   std::string clean_value = value ? platform::singleLine(*value) : std::string();
   std::string clean_key = key ? platform::singleLine(*key) : std::string();
 
@@ -143,8 +146,9 @@ std::string iniSetValue(std::string_view text, std::string_view section,
   if (trailing_eol && !out.empty() && out.back().empty()) out.pop_back();
 
   if (!key) {  // remove the section
-    if (sec_start != std::string::npos) out.erase(out.begin() + static_cast<long>(sec_start),
-                                                  out.begin() + static_cast<long>(std::min(sec_end, out.size())));
+    if (sec_start != std::string::npos)
+      out.erase(out.begin() + static_cast<long>(sec_start),
+                out.begin() + static_cast<long>(std::min(sec_end, out.size())));
   } else if (key_line != std::string::npos) {
     if (value) {
       out[key_line] = clean_key + "=" + clean_value;
@@ -175,7 +179,8 @@ std::string iniSetValue(std::string_view text, std::string_view section,
   return result;
 }
 
-IniStore::IniStore(std::string path) : cache_(std::make_shared<const Cached>()), path_(std::move(path)) {}
+IniStore::IniStore(std::string path)
+    : cache_(std::make_shared<const Cached>()), path_(std::move(path)) {}
 
 void IniStore::setPath(std::string path) {
   {
@@ -190,7 +195,9 @@ std::string IniStore::path() const {
   return path_;
 }
 
-void IniStore::invalidate() { cache_.publish(std::make_shared<const Cached>()); }
+void IniStore::invalidate() {
+  cache_.publish(std::make_shared<const Cached>());
+}
 
 std::shared_ptr<const IniFile> IniStore::refresh() const {
   auto cached = cache_.get();
@@ -213,14 +220,17 @@ std::shared_ptr<const IniFile> IniStore::refresh() const {
     next->file = cached->file;
   } else {
     // Configuration files are small; a huge one is read up to 16 MB.
-    auto text = info ? platform::readFile(p, 16u << 20) : platform::Result<std::string>(std::string());
+    auto text =
+        info ? platform::readFile(p, 16u << 20) : platform::Result<std::string>(std::string());
     next->file = std::make_shared<const IniFile>(IniFile::parse(text.ok() ? *text : std::string()));
   }
   cache_.publish(std::shared_ptr<const Cached>(next));
   return next->file;
 }
 
-std::shared_ptr<const IniFile> IniStore::current() const { return refresh(); }
+std::shared_ptr<const IniFile> IniStore::current() const {
+  return refresh();
+}
 
 std::string IniStore::get(std::string_view section, std::string_view key, std::string_view def,
                           size_t buffer_size) const {
@@ -232,7 +242,8 @@ std::string IniStore::get(std::string_view section, std::string_view key, std::s
   return std::string(value);
 }
 
-platform::Status IniStore::set(std::string_view section, std::string_view key, std::string_view value) {
+platform::Status IniStore::set(std::string_view section, std::string_view key,
+                               std::string_view value) {
   std::scoped_lock lk(write_mu_);
   std::string p = path();
   auto text = platform::readFile(p, 16u << 20);

@@ -18,14 +18,16 @@ std::string key(std::string_view family, std::string_view name) {
 
 }  // namespace
 
-std::shared_ptr<platform::Event> CreateEventForInterface(std::string_view family, std::string_view name) {
+std::shared_ptr<platform::Event> CreateEventForInterface(std::string_view family,
+                                                         std::string_view name) {
   std::scoped_lock lk(g_mu);
   auto& slot = g_events[key(family, name)];
   if (!slot) slot = std::make_shared<platform::Event>(platform::Event::Mode::kAutoReset);
   return slot;
 }
 
-std::shared_ptr<platform::Event> OpenEventForInterface(std::string_view family, std::string_view name) {
+std::shared_ptr<platform::Event> OpenEventForInterface(std::string_view family,
+                                                       std::string_view name) {
   std::scoped_lock lk(g_mu);
   auto it = g_events.find(key(family, name));
   return it == g_events.end() ? nullptr : it->second;

@@ -12,9 +12,11 @@
 namespace vek::hostlib {
 
 // The event of (family, name), created (auto-reset, not set) when missing.
-std::shared_ptr<platform::Event> CreateEventForInterface(std::string_view family, std::string_view name);
+std::shared_ptr<platform::Event> CreateEventForInterface(std::string_view family,
+                                                         std::string_view name);
 // The existing event, or null.
-std::shared_ptr<platform::Event> OpenEventForInterface(std::string_view family, std::string_view name);
+std::shared_ptr<platform::Event> OpenEventForInterface(std::string_view family,
+                                                       std::string_view name);
 // Sets the event when it exists; true when it did.
 bool SetEventForInterface(std::string_view family, std::string_view name);
 

@@ -34,7 +34,8 @@ std::mutex g_mu;
 std::map<std::string, std::unique_ptr<DayDb>> g_open;  // path -> connection
 
 int retainDays() {
-  int days = static_cast<int>(platform::parseLeadingInt(SMSIniGetProfileString("SMSGW", "SMPPDataRetainDays")));
+  int days = static_cast<int>(
+      platform::parseLeadingInt(SMSIniGetProfileString("SMSGW", "SMPPDataRetainDays")));
   return days <= 0 ? 15 : days;
 }
 
@@ -96,14 +97,16 @@ std::string messageIdDirectory() {
 }
 
 bool SMSCMessageIdAdd(std::string_view link, std::string_view smsc_id, std::string_view local_id,
-                      std::string_view account, std::string_view sender, std::string_view recipient) {
+                      std::string_view account, std::string_view sender,
+                      std::string_view recipient) {
   if (smsc_id.empty()) return false;
   std::scoped_lock lk(g_mu);
   sqlite3* db = dayDb(dayPath(platform::localNow()), true);
   if (!db) return false;
-  Statement st(db,
-               "INSERT OR REPLACE INTO message_ids (link, smsc_id, local_id, account, sender, recipient)"
-               " VALUES (?,?,?,?,?,?)");
+  Statement st(
+      db,
+      "INSERT OR REPLACE INTO message_ids (link, smsc_id, local_id, account, sender, recipient)"
+      " VALUES (?,?,?,?,?,?)");
   if (!st) return false;
   bindText(st.get(), 1, link);
   bindText(st.get(), 2, smsc_id);

@@ -24,8 +24,8 @@
 namespace vek::hostlib {
 
 struct MessageIdRecord {
-  std::string local_id;   // the gateway's message id (request file name without extension)
-  std::string account;    // submitting account
+  std::string local_id;  // the gateway's message id (request file name without extension)
+  std::string account;   // submitting account
   std::string sender;
   std::string recipient;
   int flag = 0;
@@ -34,7 +34,8 @@ struct MessageIdRecord {
 // Stores a record for (link, smsc_id). A second add for the same pair
 // replaces the first (the centre reused the id). True when stored.
 bool SMSCMessageIdAdd(std::string_view link, std::string_view smsc_id, std::string_view local_id,
-                      std::string_view account, std::string_view sender, std::string_view recipient);
+                      std::string_view account, std::string_view sender,
+                      std::string_view recipient);
 // Finds the record of (link, smsc_id) in today's or an earlier day's file.
 std::optional<MessageIdRecord> SMSCMessageIdGet(std::string_view link, std::string_view smsc_id);
 std::optional<MessageIdRecord> SMSCMessageIdGet2(std::string_view link, std::string_view smsc_id);

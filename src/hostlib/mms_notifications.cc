@@ -17,7 +17,8 @@ sqlite3* g_db = nullptr;
 sqlite3* db() {
   if (g_db) return g_db;
   std::string path = GetPrivateDataDirectory() + "MMSNOTIFY.DB";
-  if (sqlite3_open_v2(path.c_str(), &g_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+  if (sqlite3_open_v2(path.c_str(), &g_db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK) {
     sqlite3_close(g_db);
     g_db = nullptr;

@@ -58,7 +58,9 @@ void split(SystemTime t, time_t* secs, int* ms) {
 
 }  // namespace
 
-const Clock& clock() { return *g_clock.load(std::memory_order_acquire); }
+const Clock& clock() {
+  return *g_clock.load(std::memory_order_acquire);
+}
 
 const Clock* setClock(const Clock* c) {
   const Clock* prev = g_clock.exchange(c ? c : &kSystemClock, std::memory_order_acq_rel);
@@ -83,7 +85,9 @@ CalendarTime toUtc(SystemTime t) {
   return fromTm(tm, ms);
 }
 
-CalendarTime localNow() { return toLocal(clock().now()); }
+CalendarTime localNow() {
+  return toLocal(clock().now());
+}
 
 SystemTime fromLocal(const CalendarTime& c) {
   struct tm tm = toTm(c);
@@ -102,9 +106,13 @@ int64_t toUnix(SystemTime t) {
   return std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count();
 }
 
-int64_t unixNow() { return toUnix(clock().now()); }
+int64_t unixNow() {
+  return toUnix(clock().now());
+}
 
-SystemTime fromUnix(int64_t seconds) { return SystemTime{} + std::chrono::seconds(seconds); }
+SystemTime fromUnix(int64_t seconds) {
+  return SystemTime{} + std::chrono::seconds(seconds);
+}
 
 std::string dateStamp(const CalendarTime& c) {
   char buf[32];

@@ -84,6 +84,8 @@ SystemTime fromUnix(int64_t seconds);
 // "%04d%02d%02d" of a local date: the stamp in dated file names.
 std::string dateStamp(const CalendarTime& c);
 // Monotonic time for intervals and deadlines (never faked).
-inline SteadyTime monotonicNow() { return std::chrono::steady_clock::now(); }
+inline SteadyTime monotonicNow() {
+  return std::chrono::steady_clock::now();
+}
 
 }  // namespace vek::platform

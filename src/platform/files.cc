@@ -231,7 +231,8 @@ Status publishFile(const std::string& path, std::string_view data, bool sync, mo
   UniqueFd fd(::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
   if (!fd) {
     int err = errno;
-    if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL) return Status::fromErrno(err, "create", path);
+    if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL)
+      return Status::fromErrno(err, "create", path);
     g_linking.store(false, std::memory_order_relaxed);
     return publishByRename(path, data, sync, mode);
   }

@@ -74,10 +74,10 @@ Status appendToFile(const std::string& path, std::string_view data, mode_t mode 
 
 // mkdir -p. Existing directories are fine.
 Status makeDirectories(const std::string& path, mode_t mode = 0755);
-Status removeFile(const std::string& path);      // ENOENT is success
-Status removeDirectory(const std::string& path);  // empty directories only
-Status renamePath(const std::string& from, const std::string& to);           // replaces
-Status renameNoReplace(const std::string& from, const std::string& to);      // EEXIST when taken
+Status removeFile(const std::string& path);                              // ENOENT is success
+Status removeDirectory(const std::string& path);                         // empty directories only
+Status renamePath(const std::string& from, const std::string& to);       // replaces
+Status renameNoReplace(const std::string& from, const std::string& to);  // EEXIST when taken
 
 // Directory walk. `pattern` uses '*' and '?' without regard to case.
 struct DirEntry {

@@ -28,7 +28,8 @@ bool isExecutable(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-Result<Spawned> spawnWithPipes(const ProcessOptions& o, bool pipe_in, bool pipe_out, bool pipe_err) {
+Result<Spawned> spawnWithPipes(const ProcessOptions& o, bool pipe_in, bool pipe_out,
+                               bool pipe_err) {
   if (o.argv.empty()) return Status::error("no program given", EINVAL);
   auto program = findProgram(o.argv[0]);
   if (!program) return Status::error(o.argv[0] + ": program not found", ENOENT);
@@ -39,7 +40,8 @@ Result<Spawned> spawnWithPipes(const ProcessOptions& o, bool pipe_in, bool pipe_
       for (int i = 0; i < 2; ++i)
         if (p[i] >= 0) ::close(p[i]);
   };
-  if ((pipe_in && ::pipe2(in_pipe, O_CLOEXEC) != 0) || (pipe_out && ::pipe2(out_pipe, O_CLOEXEC) != 0) ||
+  if ((pipe_in && ::pipe2(in_pipe, O_CLOEXEC) != 0) ||
+      (pipe_out && ::pipe2(out_pipe, O_CLOEXEC) != 0) ||
       (pipe_err && ::pipe2(err_pipe, O_CLOEXEC) != 0)) {
     Status st = Status::fromErrno("pipe", "");
     closeAll();
@@ -56,7 +58,8 @@ Result<Spawned> spawnWithPipes(const ProcessOptions& o, bool pipe_in, bool pipe_
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   }
   if (!o.output_path.empty()) {
-    posix_spawn_file_actions_addopen(&fa, 1, o.output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 1, o.output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     posix_spawn_file_actions_adddup2(&fa, 1, 2);
   } else {
     if (pipe_out) posix_spawn_file_actions_adddup2(&fa, out_pipe[1], 1);
@@ -79,7 +82,8 @@ Result<Spawned> spawnWithPipes(const ProcessOptions& o, bool pipe_in, bool pipe_
   posix_spawnattr_setsigmask(&attr, &none);
   // Own process group: a time-out kills the whole group, grandchildren too.
   posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
 
   std::vector<char*> argv;
   for (const auto& a : o.argv) argv.push_back(const_cast<char*>(a.c_str()));
@@ -262,7 +266,9 @@ Result<ChildProcess> ChildProcess::spawn(const ProcessOptions& options) {
   return c;
 }
 
-ChildProcess::~ChildProcess() { kill(); }
+ChildProcess::~ChildProcess() {
+  kill();
+}
 
 ChildProcess::ChildProcess(ChildProcess&& o) noexcept
     : pid_(std::exchange(o.pid_, -1)), in_(std::move(o.in_)), out_(std::move(o.out_)) {}

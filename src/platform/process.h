@@ -23,13 +23,13 @@ namespace vek::platform {
 struct ProcessOptions {
   // argv[0] is the program: a path, or a name looked up on PATH.
   std::vector<std::string> argv;
-  std::string working_dir;               // empty: inherit
-  std::vector<std::string> extra_env;    // "NAME=value", added to the environment
+  std::string working_dir;                // empty: inherit
+  std::vector<std::string> extra_env;     // "NAME=value", added to the environment
   std::optional<std::string> stdin_data;  // written to the child's standard input
-  std::string stdin_path;                // or: this file as standard input
-  std::string output_path;               // or: standard output and error into this file
-  bool merge_stderr = true;              // error output joins `output`
-  size_t max_output = 1u << 20;          // output beyond this is read and dropped
+  std::string stdin_path;                 // or: this file as standard input
+  std::string output_path;                // or: standard output and error into this file
+  bool merge_stderr = true;               // error output joins `output`
+  size_t max_output = 1u << 20;           // output beyond this is read and dropped
   std::chrono::milliseconds time_limit{60000};
   const std::atomic<bool>* cancel = nullptr;  // stop waiting (and kill) when it turns true
 };
@@ -68,7 +68,8 @@ class ChildProcess {
   int stdoutFd() const { return out_.get(); }
   void closeStdin() { in_.reset(); }
   // Waits up to `timeout` for the child to end; true when it did.
-  bool wait(std::chrono::milliseconds timeout, int* exit_code = nullptr, int* term_signal = nullptr);
+  bool wait(std::chrono::milliseconds timeout, int* exit_code = nullptr,
+            int* term_signal = nullptr);
   // SIGKILL and reap.
   void kill();
   bool running() const { return pid_ > 0; }

@@ -18,9 +18,13 @@ void requestShutdown() {
   g_cv.notify_all();
 }
 
-bool shutdownRequested() { return g_shutdown.load(std::memory_order_acquire); }
+bool shutdownRequested() {
+  return g_shutdown.load(std::memory_order_acquire);
+}
 
-const std::atomic<bool>& shutdownFlag() { return g_shutdown; }
+const std::atomic<bool>& shutdownFlag() {
+  return g_shutdown;
+}
 
 bool sleepFor(std::chrono::milliseconds d) {
   std::unique_lock lk(g_mu);

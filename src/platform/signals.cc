@@ -68,9 +68,13 @@ void installServiceSignals() {
   sigaction(SIGPIPE, &sa, nullptr);
 }
 
-bool stopSignalReceived() { return g_stop.load(); }
+bool stopSignalReceived() {
+  return g_stop.load();
+}
 
-bool takeReloadRequest() { return g_reload.exchange(false); }
+bool takeReloadRequest() {
+  return g_reload.exchange(false);
+}
 
 bool waitForSignal(std::chrono::milliseconds timeout) {
   if (g_pipe[0] < 0) {

@@ -55,8 +55,12 @@ SingleInstance::~SingleInstance() {
   ::munmap(const_cast<uint8_t*>(mem_), kSize);
 }
 
-bool SingleInstance::stopRequested() const { return mem_[0] != 0; }
+bool SingleInstance::stopRequested() const {
+  return mem_[0] != 0;
+}
 
-void SingleInstance::setStopByte(uint8_t v) { mem_[0] = v; }
+void SingleInstance::setStopByte(uint8_t v) {
+  mem_[0] = v;
+}
 
 }  // namespace vek::platform

@@ -17,7 +17,9 @@ class Snapshot {
   explicit Snapshot(std::shared_ptr<const T> initial) : ptr_(std::move(initial)) {}
 
   std::shared_ptr<const T> get() const { return ptr_.load(std::memory_order_acquire); }
-  void publish(std::shared_ptr<const T> next) { ptr_.store(std::move(next), std::memory_order_release); }
+  void publish(std::shared_ptr<const T> next) {
+    ptr_.store(std::move(next), std::memory_order_release);
+  }
   void publish(T value) { publish(std::make_shared<const T>(std::move(value))); }
 
  private:

@@ -19,7 +19,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int remainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
@@ -109,7 +110,8 @@ Result<UniqueFd> acceptConnection(int listen_fd, int timeout_ms, std::string* pe
   if (r < 0) return Status::error("accept: listening socket closed", EBADF);
   sockaddr_storage ss;
   socklen_t len = sizeof ss;
-  int c = ::accept4(listen_fd, reinterpret_cast<sockaddr*>(&ss), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  int c =
+      ::accept4(listen_fd, reinterpret_cast<sockaddr*>(&ss), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (c < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
       return Status::error("accept: no connection", EAGAIN);
@@ -178,8 +180,12 @@ Result<UniqueFd> bindUdp(std::string_view bind_address, uint16_t port) {
   return fd;
 }
 
-int waitReadable(int fd, int timeout_ms) { return pollOne(fd, POLLIN, timeout_ms); }
-int waitWritable(int fd, int timeout_ms) { return pollOne(fd, POLLOUT, timeout_ms); }
+int waitReadable(int fd, int timeout_ms) {
+  return pollOne(fd, POLLIN, timeout_ms);
+}
+int waitWritable(int fd, int timeout_ms) {
+  return pollOne(fd, POLLOUT, timeout_ms);
+}
 
 IoStatus recvSome(int fd, void* buf, size_t len, int timeout_ms, size_t* got) {
   *got = 0;
@@ -192,7 +198,8 @@ IoStatus recvSome(int fd, void* buf, size_t len, int timeout_ms, size_t* got) {
     }
     if (n == 0) return IoStatus::kClosed;
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return errno == ECONNRESET ? IoStatus::kClosed : IoStatus::kError;
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+      return errno == ECONNRESET ? IoStatus::kClosed : IoStatus::kError;
     int w = pollOne(fd, POLLIN, remainingMs(deadline));
     if (w == 0) return IoStatus::kTimeout;
     if (w < 0) {

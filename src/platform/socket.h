@@ -24,7 +24,8 @@ namespace vek::platform {
 // address; an IPv6 literal binds IPv6) and `port` (0: any free port).
 Result<UniqueFd> listenTcp(std::string_view bind_address, uint16_t port, int backlog = 100);
 // Waits up to `timeout_ms` for a connection. Result status EAGAIN on time-out.
-Result<UniqueFd> acceptConnection(int listen_fd, int timeout_ms, std::string* peer_address = nullptr,
+Result<UniqueFd> acceptConnection(int listen_fd, int timeout_ms,
+                                  std::string* peer_address = nullptr,
                                   uint16_t* peer_port = nullptr);
 // Connects to host (name or literal) and port within `timeout_ms`.
 Result<UniqueFd> connectTcp(std::string_view host, uint16_t port, int timeout_ms,

@@ -17,7 +17,9 @@ class [[nodiscard]] Status {
 
   static Status success() { return Status(); }
   // A failure with `text` and an optional errno value.
-  static Status error(std::string text, int code = -1) { return Status(code == 0 ? -1 : code, std::move(text)); }
+  static Status error(std::string text, int code = -1) {
+    return Status(code == 0 ? -1 : code, std::move(text));
+  }
   // Captures errno now: "<op> <what>: <strerror>".
   static Status fromErrno(std::string_view op, std::string_view what);
   static Status fromErrno(int err, std::string_view op, std::string_view what);

@@ -79,7 +79,8 @@ bool globMatchNoCase(std::string_view pattern, std::string_view name) {
   // '*', never exponential.
   size_t p = 0, n = 0, star = std::string_view::npos, mark = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || asciiLower(pattern[p]) == asciiLower(name[n]))) {
+    if (p < pattern.size() &&
+        (pattern[p] == '?' || asciiLower(pattern[p]) == asciiLower(name[n]))) {
       ++p;
       ++n;
     } else if (p < pattern.size() && pattern[p] == '*') {

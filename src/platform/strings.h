@@ -10,8 +10,12 @@
 
 namespace vek::platform {
 
-inline char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-inline char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+inline char asciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+inline char asciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 std::string toLower(std::string_view s);
 std::string toUpper(std::string_view s);
 bool equalsNoCase(std::string_view a, std::string_view b);
@@ -24,7 +28,8 @@ int compareNoCase(std::string_view a, std::string_view b);
 
 // Blanks are space and tab (and CR/LF for trimLine).
 std::string_view trim(std::string_view s);
-std::vector<std::string> split(std::string_view s, std::string_view separators, bool keep_empty = false);
+std::vector<std::string> split(std::string_view s, std::string_view separators,
+                               bool keep_empty = false);
 
 // File-name pattern: '*' any run, '?' one character, ASCII case ignored.
 bool globMatchNoCase(std::string_view pattern, std::string_view name);

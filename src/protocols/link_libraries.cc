@@ -5,14 +5,15 @@
 namespace vek::protocols {
 
 bool UcpLibrary::complete() const {
-  return UCPConnect && UCPBind && UCPSubmitMessage && UCPErrorText && UCPSetReceiveMessageCallback &&
-         UCPYield && UCPCheckLinkStatus && UCPEnquireLink && UCPSetDebugMode;
+  return UCPConnect && UCPBind && UCPSubmitMessage && UCPErrorText &&
+         UCPSetReceiveMessageCallback && UCPYield && UCPCheckLinkStatus && UCPEnquireLink &&
+         UCPSetDebugMode;
 }
 
 bool CimdLibrary::complete() const {
-  return CIMDConnect && CIMDBind && CIMDSubmitMessage && CIMDErrorText && CIMDSetReceiveMessageCallback &&
-         CIMDSetReceiveMessageCallbackEx && CIMDYield && CIMDCheckLinkStatus && CIMDEnquireLink &&
-         CIMDSetDebugMode;
+  return CIMDConnect && CIMDBind && CIMDSubmitMessage && CIMDErrorText &&
+         CIMDSetReceiveMessageCallback && CIMDSetReceiveMessageCallbackEx && CIMDYield &&
+         CIMDCheckLinkStatus && CIMDEnquireLink && CIMDSetDebugMode;
 }
 
 // No UCP or CIMD2 engine is linked in yet: empty tables, absent libraries.
@@ -28,18 +29,24 @@ const CimdLibrary& cimdLibrary() {
 
 bool libraryPresent(LinkLibrary which) {
   switch (which) {
-    case LinkLibrary::kSmpp: return smpp::smppLibrary().complete();
-    case LinkLibrary::kUcp: return ucpLibrary().complete();
-    case LinkLibrary::kCimd: return cimdLibrary().complete();
+    case LinkLibrary::kSmpp:
+      return smpp::smppLibrary().complete();
+    case LinkLibrary::kUcp:
+      return ucpLibrary().complete();
+    case LinkLibrary::kCimd:
+      return cimdLibrary().complete();
   }
   return false;
 }
 
 const char* libraryFailureText(LinkLibrary which) {
   switch (which) {
-    case LinkLibrary::kSmpp: return "SMPP Failure -- Support DLL LINKSMPP.DLL did not initialize";
-    case LinkLibrary::kUcp: return "UCP Failure -- Support DLL LINKUCP.DLL did not initialize";
-    case LinkLibrary::kCimd: return "CIMD Failure -- Support DLL LINKCIMD.DLL did not initialize";
+    case LinkLibrary::kSmpp:
+      return "SMPP Failure -- Support DLL LINKSMPP.DLL did not initialize";
+    case LinkLibrary::kUcp:
+      return "UCP Failure -- Support DLL LINKUCP.DLL did not initialize";
+    case LinkLibrary::kCimd:
+      return "CIMD Failure -- Support DLL LINKCIMD.DLL did not initialize";
   }
   return "";
 }

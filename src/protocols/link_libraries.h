@@ -64,8 +64,8 @@ struct CimdLibrary {
   void (*CIMDSetReceiveMessageCallback)(ReceiveCallback callback);
   // As the above, with the receiving link's name in the message.
   void (*CIMDSetReceiveMessageCallbackEx)(ReceiveCallback callback);
-  int (*CIMDYield)(const std::string& link_name, CimdConnection& conn, std::chrono::milliseconds wait,
-                   bool* connection_error);
+  int (*CIMDYield)(const std::string& link_name, CimdConnection& conn,
+                   std::chrono::milliseconds wait, bool* connection_error);
   int (*CIMDCheckLinkStatus)(const std::string& link_name, CimdConnection& conn);
   uint32_t (*CIMDEnquireLink)(const std::string& link_name, CimdConnection& conn);
   void (*CIMDSetDebugMode)(int on);

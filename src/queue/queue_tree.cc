@@ -34,7 +34,6 @@ void refuseLeadingDot(std::string* name) {
   if (!name->empty() && name->front() == '.') name->front() = '_';
 }
 
-
 // Later than now, field by field down to the minute.
 bool laterThanNow(const platform::CalendarTime& t) {
   platform::CalendarTime now = platform::localNow();

@@ -23,14 +23,14 @@ struct Option {
 };
 
 const Option kOptions[] = {
-    {"--password", "password", Kind::kText},      {"--full-name", "full_name", Kind::kText},
-    {"--disabled", "disabled", Kind::kFlag},      {"--admin", "admin", Kind::kFlag},
-    {"--inbox", "inbox", Kind::kFlag},            {"--receive", "receive", Kind::kFlag},
-    {"--web", "web_login", Kind::kFlag},          {"--smpp", "smpp_login", Kind::kFlag},
-    {"--smtp", "smtp_login", Kind::kFlag},        {"--credit", "credit", Kind::kFlag},
-    {"--addresses", "addresses", Kind::kText},    {"--senders", "senders", Kind::kText},
-    {"--recipients", "recipients", Kind::kText},  {"--throughput", "throughput", Kind::kText},
-    {"--daily", "daily_limit", Kind::kNumber},    {"--monthly", "monthly_limit", Kind::kNumber},
+    {"--password", "password", Kind::kText},     {"--full-name", "full_name", Kind::kText},
+    {"--disabled", "disabled", Kind::kFlag},     {"--admin", "admin", Kind::kFlag},
+    {"--inbox", "inbox", Kind::kFlag},           {"--receive", "receive", Kind::kFlag},
+    {"--web", "web_login", Kind::kFlag},         {"--smpp", "smpp_login", Kind::kFlag},
+    {"--smtp", "smtp_login", Kind::kFlag},       {"--credit", "credit", Kind::kFlag},
+    {"--addresses", "addresses", Kind::kText},   {"--senders", "senders", Kind::kText},
+    {"--recipients", "recipients", Kind::kText}, {"--throughput", "throughput", Kind::kText},
+    {"--daily", "daily_limit", Kind::kNumber},   {"--monthly", "monthly_limit", Kind::kNumber},
     {"--menu", "web_menu", Kind::kNumber},
 };
 
@@ -64,34 +64,53 @@ bool parseOptions(const std::vector<std::string>& args, size_t from,
 void applyFields(Account* a, const std::vector<AccountStore::FieldValue>& fields) {
   for (const auto& f : fields) {
     bool on = f.value == "1";
-    if (f.field == "password") a->password = f.value;
-    else if (f.field == "full_name") a->full_name = f.value;
-    else if (f.field == "disabled") a->disabled = on;
-    else if (f.field == "admin") a->admin = on;
-    else if (f.field == "inbox") a->inbox = on;
-    else if (f.field == "receive") a->receive = on;
-    else if (f.field == "web_login") a->web_login = on;
-    else if (f.field == "smpp_login") a->smpp_login = on;
-    else if (f.field == "smtp_login") a->smtp_login = on;
-    else if (f.field == "credit") a->credit = on;
-    else if (f.field == "addresses") a->addresses = f.value;
-    else if (f.field == "senders") a->senders = f.value;
-    else if (f.field == "recipients") a->recipients = f.value;
-    else if (f.field == "throughput") a->throughput = f.value;
-    else if (f.field == "daily_limit") a->daily_limit = foundation::number(f.value);
-    else if (f.field == "monthly_limit") a->monthly_limit = foundation::number(f.value);
-    else if (f.field == "web_menu") a->web_menu = foundation::number(f.value);
+    if (f.field == "password")
+      a->password = f.value;
+    else if (f.field == "full_name")
+      a->full_name = f.value;
+    else if (f.field == "disabled")
+      a->disabled = on;
+    else if (f.field == "admin")
+      a->admin = on;
+    else if (f.field == "inbox")
+      a->inbox = on;
+    else if (f.field == "receive")
+      a->receive = on;
+    else if (f.field == "web_login")
+      a->web_login = on;
+    else if (f.field == "smpp_login")
+      a->smpp_login = on;
+    else if (f.field == "smtp_login")
+      a->smtp_login = on;
+    else if (f.field == "credit")
+      a->credit = on;
+    else if (f.field == "addresses")
+      a->addresses = f.value;
+    else if (f.field == "senders")
+      a->senders = f.value;
+    else if (f.field == "recipients")
+      a->recipients = f.value;
+    else if (f.field == "throughput")
+      a->throughput = f.value;
+    else if (f.field == "daily_limit")
+      a->daily_limit = foundation::number(f.value);
+    else if (f.field == "monthly_limit")
+      a->monthly_limit = foundation::number(f.value);
+    else if (f.field == "web_menu")
+      a->web_menu = foundation::number(f.value);
   }
 }
 
-const char* yn(bool b) { return b ? "yes" : "no"; }
+const char* yn(bool b) {
+  return b ? "yes" : "no";
+}
 
 void list(AccountStore& store, std::ostream& out) {
   for (const Account& a : store.all()) {
-    out << a.name << ": disabled=" << yn(a.disabled) << " admin=" << yn(a.admin) << " web=" << yn(a.web_login)
-        << " smpp=" << yn(a.smpp_login) << " receive=" << yn(a.receive) << " inbox=" << yn(a.inbox)
-        << " credit=" << yn(a.credit) << " daily=" << a.daily_limit << " monthly=" << a.monthly_limit
-        << " menu=" << a.web_menu;
+    out << a.name << ": disabled=" << yn(a.disabled) << " admin=" << yn(a.admin)
+        << " web=" << yn(a.web_login) << " smpp=" << yn(a.smpp_login)
+        << " receive=" << yn(a.receive) << " inbox=" << yn(a.inbox) << " credit=" << yn(a.credit)
+        << " daily=" << a.daily_limit << " monthly=" << a.monthly_limit << " menu=" << a.web_menu;
     if (!a.addresses.empty()) out << " addresses=" << a.addresses;
     if (!a.senders.empty()) out << " senders=" << a.senders;
     if (!a.recipients.empty()) out << " recipients=" << a.recipients;

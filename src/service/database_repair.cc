@@ -23,11 +23,12 @@ void repair(const std::string& path) {
     return;
   }
   platform::CalendarTime t = platform::localNow();
-  std::string damaged = path + platform::format("%04d%02d%02d%02d%02d%02d.damaged", t.year, t.month, t.day,
-                                                t.hour, t.minute, t.second);
+  std::string damaged = path + platform::format("%04d%02d%02d%02d%02d%02d.damaged", t.year, t.month,
+                                                t.day, t.hour, t.minute, t.second);
   if (!platform::renamePath(path, damaged).ok()) return;
   // The write-ahead log and index belong to the damaged copy now.
-  for (const char* suffix : {"-wal", "-shm"}) (void)platform::renamePath(path + suffix, damaged + suffix);
+  for (const char* suffix : {"-wal", "-shm"})
+    (void)platform::renamePath(path + suffix, damaged + suffix);
   std::string tmp = path + ".tmp";
   (void)platform::writeFileAtomic(tmp, "");
   auto sqlite = platform::findProgram("sqlite3");

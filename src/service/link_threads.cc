@@ -37,7 +37,8 @@ void linkThreadBody(std::shared_ptr<platform::UniqueFd> lock, std::string argume
 }  // namespace
 
 int linkThreadCount(const std::string& section) {
-  int count = std::max(countValue(section, "TransmitterCount"), countValue(section, "ReceiverCount"));
+  int count =
+      std::max(countValue(section, "TransmitterCount"), countValue(section, "ReceiverCount"));
   return std::max(count, 1);
 }
 
@@ -46,7 +47,8 @@ int StartLinkThreads(bool initial) {
   std::string stats = foundation::statsDirectory();
   for (unsigned i = 1;; ++i) {
     if (platform::shutdownRequested()) break;
-    std::string section = hostlib::SMSIniGetProfileString("SMSGW", platform::format("Modem%u", i), "", 260);
+    std::string section =
+        hostlib::SMSIniGetProfileString("SMSGW", platform::format("Modem%u", i), "", 260);
     if (section.empty()) {
       if (!initial || i > 201) break;
       continue;

@@ -51,7 +51,8 @@ std::string usbDeviceId(const std::string& friendly_name) {
   std::string tty = platform::baseName(real);
   // /sys/class/tty/<tty>/device is the USB interface; its parent the device.
   char iface[PATH_MAX];
-  if (::realpath(("/sys/class/tty/" + tty + "/device").c_str(), iface) == nullptr) return std::string();
+  if (::realpath(("/sys/class/tty/" + tty + "/device").c_str(), iface) == nullptr)
+    return std::string();
   std::string dir = iface;
   std::string interface_number;
   for (int up = 0; up < 4 && !dir.empty(); ++up) {
@@ -59,7 +60,8 @@ std::string usbDeviceId(const std::string& friendly_name) {
     std::string vendor = firstLine(dir + "/idVendor");
     std::string product = firstLine(dir + "/idProduct");
     if (!vendor.empty() && !product.empty()) {
-      std::string id = "USB\\VID_" + platform::toUpper(vendor) + "&PID_" + platform::toUpper(product);
+      std::string id =
+          "USB\\VID_" + platform::toUpper(vendor) + "&PID_" + platform::toUpper(product);
       if (!interface_number.empty()) id += "&MI_" + interface_number;
       size_t first = id.find('&');
       size_t second = first == std::string::npos ? first : id.find('&', first + 1);
@@ -79,7 +81,8 @@ bool USBModemPower(const std::string& friendly_name, bool enable) {
   std::string program_dir = hostlib::GetRealProgramDirectory();
   std::string program = program_dir + (sizeof(void*) == 8 ? "USBCTL64" : "USBCTL32");
   if (!platform::isRegularFile(program)) {
-    auto found = platform::findNameNoCase(program_dir, sizeof(void*) == 8 ? "USBCTL64" : "USBCTL32");
+    auto found =
+        platform::findNameNoCase(program_dir, sizeof(void*) == 8 ? "USBCTL64" : "USBCTL32");
     if (!found) return false;
     program = program_dir + *found;
   }

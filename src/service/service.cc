@@ -11,17 +11,13 @@
 #include "foundation/settings.h"
 #include "foundation/thread_registry.h"
 #include "hostlib/accounts.h"
-#include "http/listeners.h"
-#include "http/web_auth.h"
 #include "hostlib/host.h"
 #include "hostlib/host_library.h"
 #include "hostlib/message_ids.h"
 #include "hostlib/mms_notifications.h"
+#include "http/listeners.h"
+#include "http/web_auth.h"
 #include "platform/clock.h"
-#include "protocols/link_libraries.h"
-#include "queue/queue_cache.h"
-#include "queue/routing_db.h"
-#include "queue/unique_id.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/shutdown.h"
@@ -29,6 +25,10 @@
 #include "platform/single_instance.h"
 #include "platform/socket.h"
 #include "platform/strings.h"
+#include "protocols/link_libraries.h"
+#include "queue/queue_cache.h"
+#include "queue/routing_db.h"
+#include "queue/unique_id.h"
 #include "service/database_repair.h"
 #include "service/link_threads.h"
 #include "service/thread_table.h"
@@ -51,7 +51,8 @@ bool supervisorSleep(platform::SingleInstance* instance, std::chrono::millisecon
     if (platform::stopSignalReceived() || platform::shutdownRequested() ||
         (instance && instance->stopRequested()))
       return false;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - platform::monotonicNow());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - platform::monotonicNow());
     if (left.count() <= 0) return true;
     platform::waitForSignal(std::min(left, std::chrono::milliseconds(100)));
   }
@@ -125,7 +126,8 @@ bool startThreads(Phase phase, const StartupContext& ctx) {
         }
         // A thread that cannot start is a fault the operator must see.
         DebugLogf("main", "Error starting thread %s", row.name);
-        platform::reportEvent(platform::EventType::kError, format("Error starting thread %s", row.name));
+        platform::reportEvent(platform::EventType::kError,
+                              format("Error starting thread %s", row.name));
       }
     }
   }
@@ -139,10 +141,14 @@ void reportStartup() {
     const char* event;
   };
   const Slot slots[] = {
-      {foundation::Listener::kWeb, "%s Web server started on port number %u", "  Using web port %u."},
-      {foundation::Listener::kWebSsl, "SSL Web server started on port number %u", "  Using web SSL port %u."},
-      {foundation::Listener::kSmpp, "SMPP server started on port number %u", "  Using SMPP port %u."},
-      {foundation::Listener::kSmppSsl, "SSL SMPP server started on port number %u", "  Using SMPP SSL port %u."},
+      {foundation::Listener::kWeb, "%s Web server started on port number %u",
+       "  Using web port %u."},
+      {foundation::Listener::kWebSsl, "SSL Web server started on port number %u",
+       "  Using web SSL port %u."},
+      {foundation::Listener::kSmpp, "SMPP server started on port number %u",
+       "  Using SMPP port %u."},
+      {foundation::Listener::kSmppSsl, "SSL SMPP server started on port number %u",
+       "  Using SMPP SSL port %u."},
   };
   std::string event = format("%s service started.", foundation::productBanner());
   for (const Slot& s : slots) {
@@ -196,8 +202,8 @@ class Supervisor {
   }
 
   void hourly() {
-    int days = static_cast<int>(platform::parseLeadingInt(
-        hostlib::SMSIniGetProfileString("SMSGW", "SMPPDataRetainDays")));
+    int days = static_cast<int>(
+        platform::parseLeadingInt(hostlib::SMSIniGetProfileString("SMSGW", "SMPPDataRetainDays")));
     hostlib::purgeMMSNotifications(days <= 0 ? 15 : days);
   }
 
@@ -237,7 +243,8 @@ void shutdown(std::unique_ptr<platform::SingleInstance> instance) {
   foundation::inboundEventA().set();
   foundation::inboundEventB().set();
   if (!foundation::waitForWorkers(kShutdownBound)) {
-    DebugLogf("main", "Shutdown:  %d threads did not end in time", foundation::runningWorkerCount());
+    DebugLogf("main", "Shutdown:  %d threads did not end in time",
+              foundation::runningWorkerCount());
   }
   (void)queue::SaveUniqueMessageId();
   platform::reportEvent(platform::EventType::kSuccess,
@@ -245,7 +252,8 @@ void shutdown(std::unique_ptr<platform::SingleInstance> instance) {
   DebugLog("main", "Shutdown:  Closing log files");
   hostlib::closeAllMessageIdStores();
   hostlib::closeMMSNotificationStore();
-  if (foundation::debugEnabled()) DebugLogf("main", "Routing DB Count = %u", queue::RoutingDatabaseCount());
+  if (foundation::debugEnabled())
+    DebugLogf("main", "Routing DB Count = %u", queue::RoutingDatabaseCount());
   queue::DestroyRoutingDatabase();
   foundation::closeDebugLog();
   instance.reset();
@@ -285,7 +293,8 @@ int runService(const ServiceOptions& options) {
   auto instance = platform::SingleInstance::acquire(hostlib::GetPrivateDataDirectory());
   if (!instance.ok()) {
     if (instance.status().code() == EWOULDBLOCK) {
-      std::fprintf(stderr, "%s is already active on this workstation.\n", foundation::productBanner());
+      std::fprintf(stderr, "%s is already active on this workstation.\n",
+                   foundation::productBanner());
     } else {
       std::fprintf(stderr, "Error %d creating shared memory area!\n", instance.status().code());
     }
@@ -314,7 +323,8 @@ int runService(const ServiceOptions& options) {
   {
     auto s = foundation::settings();
     unsigned present = protocols::bindLinkLibraries(s->Debug && !s->NoDebugProtocol);
-    ctx.smpp_library = (present & (1u << static_cast<unsigned>(protocols::LinkLibrary::kSmpp))) != 0;
+    ctx.smpp_library =
+        (present & (1u << static_cast<unsigned>(protocols::LinkLibrary::kSmpp))) != 0;
   }
   // 11. Receive flags of accounts.
   syncReceiveFlags();
@@ -339,7 +349,8 @@ int runService(const ServiceOptions& options) {
   }
   // The queue cache must have made its first pass before senders use it.
   if (foundation::settings()->UseQCache) {
-    while (!queue::queueCacheReady() && supervisorSleep(instance->get(), std::chrono::milliseconds(100))) {
+    while (!queue::queueCacheReady() &&
+           supervisorSleep(instance->get(), std::chrono::milliseconds(100))) {
     }
   }
   // 17. The pause that lets the listeners open, then the report.

@@ -7,18 +7,20 @@
 namespace vek::service {
 namespace {
 
-bool serverCertificateExists(const StartupContext& c) { return c.facts.server_certificate; }
+bool serverCertificateExists(const StartupContext& c) {
+  return c.facts.server_certificate;
+}
 
 // One row per thread, in start order. Components add theirs here.
 const ThreadRow kThreads[] = {
     // name, phase, condition, body, argument, copies, prepare
-    {"ThreadListenForConnections", Phase::kBeforeReport, nullptr, http::ThreadListenForConnections, 0, nullptr,
-     nullptr},
+    {"ThreadListenForConnections", Phase::kBeforeReport, nullptr, http::ThreadListenForConnections,
+     0, nullptr, nullptr},
     {"ThreadLsitenForSSLConnections", Phase::kBeforeReport, serverCertificateExists,
      http::ThreadLsitenForSSLConnections, 0, nullptr, nullptr},
     {"ThreadProcessQCache", Phase::kBeforeReport,
-     [](const StartupContext&) { return foundation::settings()->UseQCache; }, queue::ThreadProcessQCache, 0,
-     nullptr, nullptr},
+     [](const StartupContext&) { return foundation::settings()->UseQCache; },
+     queue::ThreadProcessQCache, 0, nullptr, nullptr},
     {nullptr, Phase::kBeforeReport, nullptr, nullptr, 0, nullptr, nullptr},
 };
 

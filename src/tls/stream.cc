@@ -21,8 +21,8 @@ IoStatus Stream::readExact(void* buf, size_t len, int timeout_ms) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   auto* p = static_cast<char*>(buf);
   while (len > 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                      std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     size_t got = 0;
     IoStatus s = readSome(p, len, static_cast<int>(std::max<int64_t>(0, left.count())), &got);
     if (s != IoStatus::kOk) return s;

@@ -31,12 +31,17 @@ platform::SystemTime g_server_cert_time{};
 using SteadyClock = std::chrono::steady_clock;
 
 int remainingMs(SteadyClock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
-std::string certPath() { return platform::joinPath(g_cert_dir, "SSLCERT.PEM"); }
-std::string keyPath() { return platform::joinPath(g_cert_dir, "SSLKEY.PEM"); }
+std::string certPath() {
+  return platform::joinPath(g_cert_dir, "SSLCERT.PEM");
+}
+std::string keyPath() {
+  return platform::joinPath(g_cert_dir, "SSLKEY.PEM");
+}
 
 // Waits for the direction OpenSSL asked for. false on time-out or error.
 bool waitFor(int fd, int ssl_error, SteadyClock::time_point deadline) {
@@ -100,8 +105,10 @@ TlsSession* handshake(SSL* ssl, int fd, bool server, int timeout_ms, std::string
       } else {
         std::string why = sslErrorText();
         long verify = SSL_get_verify_result(ssl);
-        if (verify != X509_V_OK) why += std::string(" (") + X509_verify_cert_error_string(verify) + ")";
-        *error_text = "TLS handshake failed: " + (why.empty() ? std::string("connection closed") : why);
+        if (verify != X509_V_OK)
+          why += std::string(" (") + X509_verify_cert_error_string(verify) + ")";
+        *error_text =
+            "TLS handshake failed: " + (why.empty() ? std::string("connection closed") : why);
       }
     }
     SSL_free(ssl);
@@ -207,7 +214,8 @@ bool sslWrite(TlsSession* session, std::string_view data, int timeout_ms) {
       continue;
     }
     int err = SSL_get_error(session->ssl, rc);
-    if ((err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) && waitFor(session->fd, err, deadline))
+    if ((err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) &&
+        waitFor(session->fd, err, deadline))
       continue;
     return false;
   }
@@ -228,8 +236,9 @@ std::string sslErrorText() {
 }
 
 const TlsLibrary& tlsLibrary() {
-  static const TlsLibrary table = {sslInitLib, sslServerCertExists, sslInitSession, sslAcceptSession,
-                                   sslFreeSession, sslRead, sslWrite, sslErrorText};
+  static const TlsLibrary table = {sslInitLib,       sslServerCertExists, sslInitSession,
+                                   sslAcceptSession, sslFreeSession,      sslRead,
+                                   sslWrite,         sslErrorText};
   return table;
 }
 

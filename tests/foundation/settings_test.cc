@@ -63,7 +63,8 @@ TEST_F(SettingsTest, EmptyConfigurationGivesTheDefaults) {
 
 TEST_F(SettingsTest, ValuesFollowTheirRules) {
   write(
-      "Debug=ON\r\nMaxQDirEntries=0\r\nMaxSMSSegmentLengthText=39\r\nMaxSMSSegmentLengthBinary=40\r\n"
+      "Debug=ON\r\nMaxQDirEntries=0\r\nMaxSMSSegmentLengthText=39\r\nMaxSMSSegmentLengthBinary="
+      "40\r\n"
       "BinaryDCS=1G\r\nDebugMaxSize=1\r\nUseRouteCache=No\r\nMessageIDPrefix=" +
           std::string(150, 'p') + "\r\n",
       "EMailAutoSmilParDur=7s\r\nEMailAutoSmilParDurVideo=9s\r\nEMailAutoSmilHeader=a\\r\\nb\r\n");
@@ -84,7 +85,9 @@ TEST_F(SettingsTest, ValuesFollowTheirRules) {
 
 TEST_F(SettingsTest, SharedVolumePrefixComesFirst) {
   write("MessageIDPrefix=GW\r\n");
-  ASSERT_TRUE(platform::writeFileAtomic(dir_.file("SHAREDVOLUME.INI"), "[SharedVolume]\nMessageIDPrefix=SV\n").ok());
+  ASSERT_TRUE(platform::writeFileAtomic(dir_.file("SHAREDVOLUME.INI"),
+                                        "[SharedVolume]\nMessageIDPrefix=SV\n")
+                  .ok());
   hostlib::sharedVolumeIni().invalidate();
   LoadSettings();
   EXPECT_EQ(settings()->MessageIDPrefix, "SV");
@@ -112,7 +115,8 @@ TEST_F(SettingsTest, DirectoriesFollowTheirKeysAndNeverLeaveTheirParent) {
   EXPECT_EQ(inboundDirectory(), dir_.path() + "SMS-IN/");
   EXPECT_FALSE(platform::isDirectory(inboundDirectory())) << "not created by the lookup";
   EXPECT_TRUE(platform::isDirectory(bulkQueueDirectory()));
-  EXPECT_EQ(inboundMMSWorkDirectory("src*?:x"), hostlib::GetPrivateDataDirectory() + "MMSINQ/src---x/");
+  EXPECT_EQ(inboundMMSWorkDirectory("src*?:x"),
+            hostlib::GetPrivateDataDirectory() + "MMSINQ/src---x/");
 }
 
 TEST_F(SettingsTest, InboundBatchDirectoryAdvancesEveryMaxEntries) {

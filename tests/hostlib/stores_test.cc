@@ -67,7 +67,9 @@ TEST_F(StoresTest, FieldUpdatesDoNotUndoEachOther) {
   ASSERT_TRUE((*store)->add(a).ok());
   // Two administrators change different fields at the same moment.
   std::thread t1([&] { EXPECT_TRUE((*store)->update("bob", {{"daily_limit", "10"}}).ok()); });
-  std::thread t2([&] { EXPECT_TRUE((*store)->update("BOB", {{"senders", "+111"}, {"admin", "1"}}).ok()); });
+  std::thread t2([&] {
+    EXPECT_TRUE((*store)->update("BOB", {{"senders", "+111"}, {"admin", "1"}}).ok());
+  });
   t1.join();
   t2.join();
   auto b = (*store)->find("bob");

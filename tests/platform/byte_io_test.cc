@@ -63,8 +63,8 @@ TEST(ByteIoTest, WriterRoundTripsEveryWidthAndPatchesLength) {
   uint16_t be16, le16;
   std::string s;
   uint32_t v1, v2, v3;
-  ASSERT_TRUE(r.u32(&total) && r.u16(&be16) && r.u16le(&le16) && r.u32le(&le32) && r.cstring(&s, 4) &&
-              r.uintvar(&v1) && r.uintvar(&v2) && r.uintvar(&v3));
+  ASSERT_TRUE(r.u32(&total) && r.u16(&be16) && r.u16le(&le16) && r.u32le(&le32) &&
+              r.cstring(&s, 4) && r.uintvar(&v1) && r.uintvar(&v2) && r.uintvar(&v3));
   EXPECT_EQ(total, w.size());
   EXPECT_EQ(be16, 0x1234);
   EXPECT_EQ(le16, 0x1234);

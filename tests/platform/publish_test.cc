@@ -40,8 +40,7 @@ TEST(PublishTest, ConcurrentWritersOfOneNameGetOneWinner) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
-      Status st =
-          publishFile(dir.file("same.req"), std::string(1000, static_cast<char>('a' + t)));
+      Status st = publishFile(dir.file("same.req"), std::string(1000, static_cast<char>('a' + t)));
       if (st.ok()) ++won;
       if (st.code() == EEXIST) ++taken;
     });

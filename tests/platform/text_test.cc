@@ -12,12 +12,19 @@ TEST(TextTest, GlobMatchesCaseInsensitivelyWithoutBlowingUp) {
     const char* name;
     bool match;
   } cases[] = {
-      {"*.REQ", "00001a2b.req", true}, {"*.REQ", "x.REQ.tmp", false}, {"R*.BLK", "r0000001.blk", true},
-      {"M?.REQ", "M1.REQ", true},      {"M?.REQ", "M12.REQ", false},  {"*", "", true},
-      {"a*b*c", "aXXbYYc", true},      {"a*b*c", "aXXbYY", false},
-      {"*a*a*a*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+      {"*.REQ", "00001a2b.req", true},
+      {"*.REQ", "x.REQ.tmp", false},
+      {"R*.BLK", "r0000001.blk", true},
+      {"M?.REQ", "M1.REQ", true},
+      {"M?.REQ", "M12.REQ", false},
+      {"*", "", true},
+      {"a*b*c", "aXXbYYc", true},
+      {"a*b*c", "aXXbYY", false},
+      {"*a*a*a*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
+       false},
   };
-  for (const auto& c : cases) EXPECT_EQ(globMatchNoCase(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
+  for (const auto& c : cases)
+    EXPECT_EQ(globMatchNoCase(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
 }
 
 TEST(TextTest, LeadingIntegerRule) {
@@ -33,8 +40,9 @@ TEST(TextTest, PathComponentsNeverLeaveTheirDirectory) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"alice", "alice"},     {"a:b/c\\d", "a-b-c-d"}, {"..", "_."},   {".hidden", "_hidden"},
-      {"../../x", "_.-..-x"}, {"", "_"},                {"a\nb\x01", "ab"},
+      {"alice", "alice"},     {"a:b/c\\d", "a-b-c-d"}, {"..", "_."},
+      {".hidden", "_hidden"}, {"../../x", "_.-..-x"},  {"", "_"},
+      {"a\nb\x01", "ab"},
   };
   for (const auto& c : cases) {
     std::string got = safePathComponent(c.in);

@@ -10,7 +10,8 @@ TEST(LinkLibrariesTest, OnlyCompleteTablesArePresent) {
   // No UCP or CIMD2 engine yet: their links report the failure text.
   EXPECT_FALSE(libraryPresent(LinkLibrary::kUcp));
   EXPECT_FALSE(libraryPresent(LinkLibrary::kCimd));
-  EXPECT_STREQ(libraryFailureText(LinkLibrary::kUcp), "UCP Failure -- Support DLL LINKUCP.DLL did not initialize");
+  EXPECT_STREQ(libraryFailureText(LinkLibrary::kUcp),
+               "UCP Failure -- Support DLL LINKUCP.DLL did not initialize");
   UcpLibrary partial{};
   partial.UCPErrorText = [](uint32_t) { return std::string(); };
   EXPECT_FALSE(partial.complete());

@@ -30,7 +30,8 @@ class DatabaseRepairTest : public ::testing::Test {
     platform::ProcessOptions o;
     o.argv = {"sqlite3", path};
     std::string sql = "CREATE TABLE t(a TEXT); BEGIN;";
-    for (int i = 0; i < 3000; ++i) sql += "INSERT INTO t VALUES('row " + std::to_string(i) + " padding padding');";
+    for (int i = 0; i < 3000; ++i)
+      sql += "INSERT INTO t VALUES('row " + std::to_string(i) + " padding padding');";
     sql += "COMMIT;";
     o.stdin_data = sql;
     ASSERT_TRUE(platform::runProcess(o).exitedWith(0));
@@ -55,7 +56,8 @@ TEST_F(DatabaseRepairTest, CorruptFileIsMovedAsideAndRebuilt) {
 }
 
 TEST_F(DatabaseRepairTest, AnOpenStoreIsNeverRenamedUnderIt) {
-  ASSERT_TRUE(hostlib::SMSCMessageIdAdd("L", "1", "local", "acct", "s", "r"));  // opens today's file
+  ASSERT_TRUE(
+      hostlib::SMSCMessageIdAdd("L", "1", "local", "acct", "s", "r"));  // opens today's file
   ASSERT_TRUE(hostlib::messageIdStoreHasOpen(today_));
   // Another day's file in a sub-directory is checked too; the open one stays.
   std::string sub = hostlib::messageIdDirectory() + "old/";

@@ -21,7 +21,8 @@ bool GatewayProcess::start(std::vector<std::string> extra_args) {
 
 bool GatewayProcess::waitStarted(std::chrono::milliseconds timeout) {
   std::string events = data_dir_ + "/private/EVENTS.LOG";
-  return waitUntil([&] { return readText(events).find("service started.") != std::string::npos; }, timeout);
+  return waitUntil([&] { return readText(events).find("service started.") != std::string::npos; },
+                   timeout);
 }
 
 std::string GatewayProcess::output() {
@@ -44,7 +45,8 @@ bool GatewayProcess::waitExit(std::chrono::milliseconds timeout, int* exit_code)
   return false;
 }
 
-platform::ProcessResult runGateway(const std::vector<std::string>& args, std::chrono::milliseconds limit) {
+platform::ProcessResult runGateway(const std::vector<std::string>& args,
+                                   std::chrono::milliseconds limit) {
   platform::ProcessOptions o;
   o.argv = {gatewayBinary()};
   for (const auto& a : args) o.argv.push_back(a);

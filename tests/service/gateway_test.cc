@@ -29,7 +29,8 @@ class GatewayTest : public ::testing::Test {
     return d;
   }
   void config(const std::string& d, const std::string& text) {
-    writeText(d + "/SMSGW.INI", hostlib::iniSetValue(text, "SMSGW", "WebPort", std::to_string(freePort())));
+    writeText(d + "/SMSGW.INI",
+              hostlib::iniSetValue(text, "SMSGW", "WebPort", std::to_string(freePort())));
   }
   static uint16_t freePort() {
     auto l = platform::listenTcp("127.0.0.1", 0);
@@ -102,10 +103,12 @@ TEST_F(GatewayTest, RaisingTheTriggerRestartsLoweringDoesNot) {
   config(d, "[SMSGW]\r\nDebug=Yes\r\nConfigurationUpdateTriggerRestart=4\r\n");
   int code;
   EXPECT_FALSE(g.waitExit(2500ms, &code)) << "a lower value does nothing";
-  config(d, "[SMSGW]\r\nDebug=Yes\r\nConfigurationUpdateTriggerRestart=10\r\n");  // 10 > 5 as numbers
+  config(d,
+         "[SMSGW]\r\nDebug=Yes\r\nConfigurationUpdateTriggerRestart=10\r\n");  // 10 > 5 as numbers
   ASSERT_TRUE(g.waitExit(9s, &code));
   EXPECT_EQ(code, 0);
-  EXPECT_NE(readText(d + "/logs/SMSDEBUG.LOG").find("Restarting for configuration update"), std::string::npos);
+  EXPECT_NE(readText(d + "/logs/SMSDEBUG.LOG").find("Restarting for configuration update"),
+            std::string::npos);
 }
 
 TEST_F(GatewayTest, LinkThreadsHoldOneLockFileEach) {
@@ -133,7 +136,8 @@ TEST_F(GatewayTest, LinkThreadsHoldOneLockFileEach) {
 
 TEST_F(GatewayTest, JunkConfigurationStartsWithDefaults) {
   std::string d = data();
-  std::string junk = std::string("\0\x01\x02[SMSGW\n", 10) + "no equals here\n[SMSGW]\nDebug=Yes\n[SMSGW]\nDebug=No\n" +
+  std::string junk = std::string("\0\x01\x02[SMSGW\n", 10) +
+                     "no equals here\n[SMSGW]\nDebug=Yes\n[SMSGW]\nDebug=No\n" +
                      "Huge=" + std::string(100 * 1024, 'x') + "\n\xff\xfe=\x80\n";
   config(d, junk);
   writeText(d + "/MMSC.INI", std::string(5000, '\0'));
@@ -161,8 +165,11 @@ TEST_F(GatewayTest, UnusableDataDirectoryIsAClearError) {
 
 TEST_F(GatewayTest, AccountToolRefusesBadNamesAndCollisions) {
   std::string d = data();
-  EXPECT_TRUE(runGateway({"--data-dir", d, "user", "add", "Alice", "--password", "pw", "--receive", "yes"}).exitedWith(0));
-  EXPECT_FALSE(runGateway({"--data-dir", d, "user", "add", "alice", "--password", "x"}).exitedWith(0));
+  EXPECT_TRUE(
+      runGateway({"--data-dir", d, "user", "add", "Alice", "--password", "pw", "--receive", "yes"})
+          .exitedWith(0));
+  EXPECT_FALSE(
+      runGateway({"--data-dir", d, "user", "add", "alice", "--password", "x"}).exitedWith(0));
   for (const char* bad : {"", ".", "..", "a/b", "a\\b", "a:b", "a\tb"})
     EXPECT_FALSE(runGateway({"--data-dir", d, "user", "add", bad}).exitedWith(0)) << bad;
   EXPECT_TRUE(runGateway({"--data-dir", d, "user", "set", "ALICE", "--daily", "7"}).exitedWith(0));

@@ -20,11 +20,12 @@ TEST(SupervisionTest, TriggerComparesNumbersAsNumbers) {
     const char* next;
     bool raised;
   } cases[] = {
-      {"1", "2", true},   {"2", "1", false},  {"9", "10", true}, {"10", "9", false}, {"007", "8", true},
-      {"", "1", true},    {"1", "", false},   {"a", "B", true},  {"b", "A", false},  {"v9", "v10", false},
-      {"2", "2", false},  {"x", "x", false},
+      {"1", "2", true},   {"2", "1", false},    {"9", "10", true}, {"10", "9", false},
+      {"007", "8", true}, {"", "1", true},      {"1", "", false},  {"a", "B", true},
+      {"b", "A", false},  {"v9", "v10", false}, {"2", "2", false}, {"x", "x", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(triggerRaised(c.stored, c.next), c.raised) << c.stored << " -> " << c.next;
+  for (const auto& c : cases)
+    EXPECT_EQ(triggerRaised(c.stored, c.next), c.raised) << c.stored << " -> " << c.next;
 }
 
 TEST(SupervisionTest, CommandLine) {

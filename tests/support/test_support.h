@@ -28,9 +28,9 @@ class TempDir {
 // The oracles folder ($VEKSMS_ORACLES, else the one found at configure
 // time), or "" when absent (tests that need it skip).
 std::string oraclesDir();
-#define VEK_REQUIRE_ORACLES()                                                   \
-  do {                                                                          \
-    if (::vek::testing::oraclesDir().empty())                                   \
+#define VEK_REQUIRE_ORACLES()                                                       \
+  do {                                                                              \
+    if (::vek::testing::oraclesDir().empty())                                       \
       GTEST_SKIP() << "third-party peers not installed (../shared/oracles absent)"; \
   } while (0)
 

@@ -17,8 +17,13 @@ class TlsTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(sslInitLib());
     platform::ProcessOptions o;
-    o.argv = {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=localhost",
-              "-keyout", dir_.file("SSLKEY.PEM"), "-out", dir_.file("SSLCERT.PEM")};
+    o.argv = {"openssl",  "req",
+              "-x509",    "-newkey",
+              "rsa:2048", "-nodes",
+              "-days",    "1",
+              "-subj",    "/CN=localhost",
+              "-keyout",  dir_.file("SSLKEY.PEM"),
+              "-out",     dir_.file("SSLCERT.PEM")};
     auto r = platform::runProcess(o);
     if (!r.exitedWith(0)) GTEST_SKIP() << "openssl program not available";
     sslSetCertificateDirectory(dir_.path());
