@@ -54,7 +54,7 @@ bool parseOptions(const std::vector<std::string>& args, size_t from,
       return false;
     }
     std::string value = v;
-    if (opt->kind == Kind::kFlag) value = foundation::yesNo(v) ? "1" : "0";
+    if (opt->kind == Kind::kFlag) value.assign(1, foundation::yesNo(v) ? '1' : '0');
     if (opt->kind == Kind::kNumber) value = std::to_string(foundation::number(v));
     fields->push_back({opt->field, value});
   }

@@ -160,7 +160,8 @@ void reportStartup() {
     } else {
       DebugLogf("main", s.debug, port);
     }
-    event += "\n" + format(s.event, port);
+    event += '\n';
+    event += format(s.event, port);
   }
   platform::reportEvent(platform::EventType::kSuccess, event);
 }
