@@ -65,7 +65,11 @@ std::string singleLine(std::string_view s) {
   return out;
 }
 
-std::string xmlEscape(std::string_view s) {
+namespace {
+
+// The five markup characters as entities; `apostrophe` is the one spelling
+// that differs between XML and HTML 4 (which has no &apos;).
+std::string escapeMarkup(std::string_view s, const char* apostrophe) {
   std::string out;
   out.reserve(s.size());
   for (char c : s) {
@@ -83,7 +87,7 @@ std::string xmlEscape(std::string_view s) {
         out += "&quot;";
         break;
       case '\'':
-        out += "&apos;";
+        out += apostrophe;
         break;
       default:
         out += c;
@@ -92,31 +96,14 @@ std::string xmlEscape(std::string_view s) {
   return out;
 }
 
+}  // namespace
+
+std::string xmlEscape(std::string_view s) {
+  return escapeMarkup(s, "&apos;");
+}
+
 std::string htmlEscape(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
+  return escapeMarkup(s, "&#39;");
 }
 
 std::string smtpDotStuff(std::string_view body) {
