@@ -71,8 +71,8 @@ unsigned readPort(const char* key) {
   return v > 0 ? static_cast<unsigned>(v) : 0;
 }
 
-unsigned portOf(const ListenerSpec& spec) {
-  return spec.tls ? configuredWebPortSsl() : configuredWebPort();
+unsigned portOf(const ListenerSpec& listener) {
+  return listener.tls ? configuredWebPortSsl() : configuredWebPort();
 }
 
 // A repeated fault is reported once a day: the marker file in the private
@@ -89,20 +89,20 @@ void raiseAlertOncePerDay(const char* marker, const std::string& text) {
   platform::reportEvent(platform::EventType::kError, text);
 }
 
-platform::Result<platform::UniqueFd> openListener(const ListenerSpec& spec, unsigned port) {
+platform::Result<platform::UniqueFd> openListener(const ListenerSpec& listener, unsigned port) {
   if (port > 65535) {
-    DebugLogf(spec.tag, "Error %d from socket bind (port %u out of range)", EINVAL, port);
+    DebugLogf(listener.tag, "Error %d from socket bind (port %u out of range)", EINVAL, port);
     return platform::Status::error("port out of range", EINVAL);
   }
   auto r = platform::listenTcp(foundation::listenAddress(), static_cast<uint16_t>(port), 100);
   if (!r.ok()) {
     const std::string& why = r.status().message();
     if (platform::startsWithNoCase(why, "socket")) {
-      DebugLogf(spec.tag, "Error opening web socket: %s", why.c_str());
+      DebugLogf(listener.tag, "Error opening web socket: %s", why.c_str());
     } else if (platform::startsWithNoCase(why, "listen")) {
-      DebugLogf(spec.tag, "Error %d from socket listen: %s", r.status().code(), why.c_str());
+      DebugLogf(listener.tag, "Error %d from socket listen: %s", r.status().code(), why.c_str());
     } else {
-      DebugLogf(spec.tag, "Error %d from socket bind: %s", r.status().code(), why.c_str());
+      DebugLogf(listener.tag, "Error %d from socket bind: %s", r.status().code(), why.c_str());
     }
   }
   return r;
@@ -136,15 +136,16 @@ void runPlainConnection(Handoff h) {
 
 // Over the cap: "503" on a thread of its own, so the listener never waits
 // for a client.
-void refuseConnection(const ListenerSpec& spec, platform::UniqueFd fd, const std::string& address) {
-  DebugLogf(spec.tag, "Connection limit reached, refusing %s", address.c_str());
+void refuseConnection(const ListenerSpec& listener, platform::UniqueFd fd,
+                      const std::string& address) {
+  DebugLogf(listener.tag, "Connection limit reached, refusing %s", address.c_str());
   if (g_refusing.fetch_add(1) >= kMaxRefusing) {
     g_refusing.fetch_sub(1);
     return;  // fd closes
   }
   auto box = std::make_shared<platform::UniqueFd>(std::move(fd));
-  bool started =
-      foundation::startWorkerThread(spec.tls ? kTlsThread : kPlainThread, [box, tls = spec.tls] {
+  bool started = foundation::startWorkerThread(
+      listener.tls ? kTlsThread : kPlainThread, [box, tls = listener.tls] {
         tls::Stream stream(std::move(*box));
         if (!tls) {
           (void)sendData(stream,
@@ -157,16 +158,17 @@ void refuseConnection(const ListenerSpec& spec, platform::UniqueFd fd, const std
   if (!started) g_refusing.fetch_sub(1);
 }
 
-void handOff(const ListenerSpec& spec, platform::UniqueFd fd, std::string address, uint16_t port) {
+void handOff(const ListenerSpec& listener, platform::UniqueFd fd, std::string address,
+             uint16_t port) {
   auto slot = connectionTable().admit(fd.get(), maxConnectionsFromConfiguration());
   if (!slot) {
-    refuseConnection(spec, std::move(fd), address);
+    refuseConnection(listener, std::move(fd), address);
     return;
   }
   Handoff h{std::move(fd), std::move(address), port, *slot};
-  if (!spec.tls && foundation::settings()->EnableThreadPool && idleWorkers().offer(h)) return;
+  if (!listener.tls && foundation::settings()->EnableThreadPool && idleWorkers().offer(h)) return;
   auto box = std::make_shared<Handoff>(std::move(h));
-  bool tls = spec.tls;
+  bool tls = listener.tls;
   bool started = foundation::startWorkerThread(tls ? kTlsThread : kPlainThread, [box, tls] {
     if (tls) {
       runTlsConnection(std::move(*box));
@@ -175,67 +177,67 @@ void handOff(const ListenerSpec& spec, platform::UniqueFd fd, std::string addres
     }
   });
   if (!started) {
-    DebugLog(spec.tag, "Error starting thread");
+    DebugLog(listener.tag, "Error starting thread");
     connectionTable().remove(box->slot);
     tls::Stream stream(std::move(box->fd));
     gracefulClose(stream, kRefusalDrain);
   }
 }
 
-void runListener(const ListenerSpec& spec) {
+void runListener(const ListenerSpec& listener) {
   platform::UniqueFd sock;
   unsigned open_port = 0;
   while (!platform::shutdownRequested()) {
     ListenerTiming timing = listenerTiming();
     if (!sock) {
-      unsigned port = portOf(spec);
-      if (spec.tls && port == 0) {  // no TLS port configured: look again later
+      unsigned port = portOf(listener);
+      if (listener.tls && port == 0) {  // no TLS port configured: look again later
         platform::sleepFor(timing.retry);
         continue;
       }
-      auto r = openListener(spec, port);
+      auto r = openListener(listener, port);
       if (!r.ok()) {
-        raiseAlertOncePerDay(
-            spec.marker, platform::format(spec.failure_text, foundation::productBanner(), port));
+        raiseAlertOncePerDay(listener.marker, platform::format(listener.failure_text,
+                                                               foundation::productBanner(), port));
         platform::sleepFor(timing.retry);
         continue;
       }
       sock = std::move(r.value());
       open_port = port;
-      foundation::setListeningSocket(spec.which, sock.get());
+      foundation::setListeningSocket(listener.which, sock.get());
     }
 
-    if (!spec.tls) DebugLog(spec.tag, "Before accept");
+    if (!listener.tls) DebugLog(listener.tag, "Before accept");
     std::string address;
     uint16_t peer_port = 0;
     auto c = platform::acceptConnection(sock.get(), static_cast<int>(timing.accept_wait.count()),
                                         &address, &peer_port);
     if (platform::shutdownRequested()) break;
     if (c.ok()) {
-      if (!spec.tls) DebugLog(spec.tag, "After accept");
-      handOff(spec, std::move(c.value()), std::move(address), peer_port);
+      if (!listener.tls) DebugLog(listener.tag, "After accept");
+      handOff(listener, std::move(c.value()), std::move(address), peer_port);
     } else if (int code = c.status().code();
                code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM) {
       // Out of descriptors or memory: the listening socket is fine and its
       // backlog waits; give the connections in progress time to end.
-      DebugLogf(spec.tag, "Error %d from accept: %s", code, c.status().message().c_str());
+      DebugLogf(listener.tag, "Error %d from accept: %s", code, c.status().message().c_str());
       platform::sleepFor(std::chrono::milliseconds(100));
     } else if (code != EAGAIN) {
-      DebugLogf(spec.tag, "Error %d from accept: %s", c.status().code(),
+      DebugLogf(listener.tag, "Error %d from accept: %s", c.status().code(),
                 c.status().message().c_str());
-      foundation::setListeningSocket(spec.which, -1);
+      foundation::setListeningSocket(listener.which, -1);
       sock.reset();
       continue;
     }
 
-    unsigned port = portOf(spec);
+    unsigned port = portOf(listener);
     if (port != open_port) {
-      DebugLogf(spec.tag, spec.move_text, open_port, port);
-      foundation::setListeningSocket(spec.which, -1);
+      DebugLogf(listener.tag, listener.move_text, open_port, port);
+      foundation::setListeningSocket(listener.which, -1);
       sock.reset();
     }
   }
-  foundation::setListeningSocket(spec.which, -1);
+  foundation::setListeningSocket(listener.which, -1);
   sock.reset();
   connectionTable().wakeAll();
   idleWorkers().wakeAll();
