@@ -29,11 +29,11 @@
 #include "foundation/thread_registry.h"
 #include "hostlib/host.h"
 #include "http/listeners.h"
-#include "http/message.h"
 #include "http/params.h"
 #include "http/request_reader.h"
 #include "platform/shutdown.h"
 #include "platform/socket.h"
+#include "protocols/http/message.h"
 
 namespace {
 
@@ -87,8 +87,8 @@ class Server {
 bool readResponse(int fd, std::string& pending) {
   char buf[16384];
   for (;;) {
-    auto c = http::checkMessage(pending);
-    if (c.state == http::MessageState::kComplete) {
+    auto c = httpwire::checkMessage(pending);
+    if (c.state == httpwire::MessageState::kComplete) {
       pending.erase(0, c.length);
       return true;
     }
@@ -112,7 +112,7 @@ Server* sharedServer() {
 
 void BM_ScanRequest(benchmark::State& state) {
   for (auto _ : state) {
-    http::MessageScanner s;
+    httpwire::MessageScanner s;
     benchmark::DoNotOptimize(s.scan(kGet));
   }
 }

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "http/base64.h"
-#include "http/mime.h"
-#include "http/quoted_printable.h"
+#include "encoding/base64.h"
+#include "encoding/mime.h"
+#include "encoding/quoted_printable.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

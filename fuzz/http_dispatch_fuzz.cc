@@ -24,8 +24,8 @@
 #include "hostlib/host.h"
 #include "http/connection.h"
 #include "http/dispatch.h"
-#include "http/message.h"
 #include "platform/socket_pair.h"
+#include "protocols/http/message.h"
 #include "queue/unique_id.h"
 #include "tls/stream.h"
 

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <string>
 
-#include "http/message.h"
 #include "http/params.h"
 #include "http/request_reader.h"
+#include "protocols/http/message.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include "http/connection_table.h"
 #include "http/dispatch.h"
 #include "http/listeners.h"
-#include "http/message.h"
 #include "http/request_reader.h"
 #include "http/responses.h"
 #include "http/send.h"
 #include "platform/shutdown.h"
 #include "platform/strings.h"
+#include "protocols/http/message.h"
 
 namespace vek::http {
 namespace {
@@ -64,7 +64,7 @@ void answerRefusal(tls::Stream& stream, ReadStatus st, const char* reason, const
 bool answeredBeforeDispatch(Connection& conn, const Request& req, const LoopConfig& cfg,
                             bool ssl_redirect, const char* tag) {
   if (!conn.secure() && cfg.tls_port != 0) {
-    std::string host = hostHeader(req.headers());
+    std::string host = httpwire::hostHeader(req.headers());
     if (platform::startsWithNoCase(req.target(), "/ADMIN") && !host.empty()) {
       conn.send(redirectResponse(conn, host, cfg.tls_port, "/ADMIN"));
       return true;
@@ -76,7 +76,7 @@ bool answeredBeforeDispatch(Connection& conn, const Request& req, const LoopConf
       return true;
     }
   }
-  conn.browser = userAgent(req.headers()).find("Mozilla") != std::string::npos;
+  conn.browser = httpwire::userAgent(req.headers()).find("Mozilla") != std::string::npos;
   if (!addressAdmitted(conn.remote_address)) {
     DebugLogf(tag, "Connection not allowed from %s...", conn.remote_address.c_str());
     conn.send(forbiddenResponse(

@@ -1,7 +1,7 @@
 #include "http/form_data.h"
 
+#include "encoding/mime.h"
 #include "hostlib/host.h"
-#include "http/mime.h"
 #include "platform/files.h"
 #include "platform/strings.h"
 #include "queue/naming_counters.h"
@@ -17,10 +17,10 @@ struct PartHeader {
   std::string encoding;
 };
 
-PartHeader readPartHeader(TextCursor& cursor) {
+PartHeader readPartHeader(encoding::TextCursor& cursor) {
   PartHeader h;
   std::string line;
-  while (readShortTextLine(cursor, &line)) {
+  while (encoding::readShortTextLine(cursor, &line)) {
     if (platform::trim(line).empty()) break;
     if (platform::startsWithNoCase(line, "Content-Disposition:")) {
       std::string_view v = std::string_view(line).substr(20);
@@ -34,12 +34,13 @@ PartHeader readPartHeader(TextCursor& cursor) {
   return h;
 }
 
-bool copyPart(TextCursor& cursor, std::string_view boundary, const std::string& encoding,
+bool copyPart(encoding::TextCursor& cursor, std::string_view boundary, const std::string& encoding,
               std::string* out) {
-  if (platform::equalsNoCase(encoding, "base64")) return copyMimePartBase64(cursor, boundary, out);
+  if (platform::equalsNoCase(encoding, "base64"))
+    return encoding::copyMimePartBase64(cursor, boundary, out);
   if (platform::equalsNoCase(encoding, "quoted-printable"))
-    return copyMimePartQuotedPrintable(cursor, boundary, out);
-  return copyMimePartRaw(cursor, boundary, out);
+    return encoding::copyMimePartQuotedPrintable(cursor, boundary, out);
+  return encoding::copyMimePartRaw(cursor, boundary, out);
 }
 
 platform::Result<std::string> saveUpload(const PartHeader& h, std::string_view content) {
@@ -127,12 +128,12 @@ platform::Result<Request> unpackMultipartForm(const Request& request,
   if (boundary_value.empty()) return platform::Status::error("multipart form without a boundary");
   const std::string boundary = "--" + boundary_value;
 
-  TextCursor cursor{request.body(), 0};
+  encoding::TextCursor cursor{request.body(), 0};
   std::string line;
   bool found = false;
-  while (readTextLine(cursor, &line)) {
-    if (isBoundaryLine(line, boundary)) {
-      found = !isClosingBoundary(line, boundary);
+  while (encoding::readTextLine(cursor, &line)) {
+    if (encoding::isBoundaryLine(line, boundary)) {
+      found = !encoding::isClosingBoundary(line, boundary);
       break;
     }
   }
@@ -154,7 +155,9 @@ platform::Result<Request> unpackMultipartForm(const Request& request,
       if (!body.empty()) body += '&';
       body += percentEncode(h.name) + "=" + percentEncode(value);
     }
-    if (!more || !readTextLine(cursor, &line) || isClosingBoundary(line, boundary)) break;
+    if (!more || !encoding::readTextLine(cursor, &line) ||
+        encoding::isClosingBoundary(line, boundary))
+      break;
   }
 
   Request out;

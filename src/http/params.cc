@@ -1,8 +1,8 @@
 #include "http/params.h"
 
-#include "http/message.h"
 #include "http/text_util.h"
 #include "platform/strings.h"
+#include "protocols/http/message.h"
 
 namespace vek::http {
 namespace {
@@ -15,7 +15,7 @@ std::string_view requestLineOf(std::string_view msg) {
 }
 
 std::string_view bodyOf(std::string_view msg) {
-  return msg.substr(tolerantBodyOffset(msg));
+  return msg.substr(httpwire::tolerantBodyOffset(msg));
 }
 
 bool atBoundary(std::string_view text, size_t pos, Where where) {

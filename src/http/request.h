@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "http/message.h"
+#include "protocols/http/message.h"
 
 namespace vek::http {
 
@@ -28,7 +28,7 @@ struct Request {
   std::string_view body() const { return std::string_view(message).substr(body_offset); }
   // Header value by name with its colon ("Host:"); "" when absent.
   std::string header(std::string_view name, size_t size = 4096) const {
-    return headerValue(headers(), name, size);
+    return httpwire::headerValue(headers(), name, size);
   }
 };
 

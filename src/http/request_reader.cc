@@ -62,13 +62,14 @@ ReadStatus RequestReader::read(ByteChannel& channel, Request* out) {
   len = stripLeading(buf, len);
 
   const size_t limit = limits_.message.max_message + 1;  // one byte more tells "too large"
-  MessageScanner scanner(limits_.message);
+  httpwire::MessageScanner scanner(limits_.message);
   bool continue_sent = false;
   auto last_byte = platform::monotonicNow();
   for (;;) {
     if (len > 0) {
-      MessageCheck check = scanner.scan(std::string_view(buf.data(), len));
-      if (check.state != MessageState::kIncomplete) return finish(check, scanner, buf, len, out);
+      httpwire::MessageCheck check = scanner.scan(std::string_view(buf.data(), len));
+      if (check.state != httpwire::MessageState::kIncomplete)
+        return finish(check, scanner, buf, len, out);
       if (!continue_sent && scanner.headerComplete() && scanner.expectsContinue() &&
           isHttp11(std::string_view(buf.data(), len))) {
         continue_sent = true;
@@ -118,19 +119,20 @@ ReadStatus RequestReader::read(ByteChannel& channel, Request* out) {
   }
 }
 
-ReadStatus RequestReader::finish(const MessageCheck& check, const MessageScanner& scanner,
-                                 std::string& buf, size_t len, Request* out) {
+ReadStatus RequestReader::finish(const httpwire::MessageCheck& check,
+                                 const httpwire::MessageScanner& scanner, std::string& buf,
+                                 size_t len, Request* out) {
   switch (check.state) {
-    case MessageState::kComplete:
+    case httpwire::MessageState::kComplete:
       break;
-    case MessageState::kTooLarge:
+    case httpwire::MessageState::kTooLarge:
       reason_ = check.reason;
       return ReadStatus::kTooLarge;
-    case MessageState::kHeaderTooLarge:
+    case httpwire::MessageState::kHeaderTooLarge:
       reason_ = check.reason;
       return ReadStatus::kHeaderTooLarge;
-    case MessageState::kMalformed:
-    case MessageState::kIncomplete:
+    case httpwire::MessageState::kMalformed:
+    case httpwire::MessageState::kIncomplete:
       reason_ = check.reason;
       return ReadStatus::kMalformed;
   }
@@ -140,7 +142,7 @@ ReadStatus RequestReader::finish(const MessageCheck& check, const MessageScanner
     Debug2Logf("ProcessRead", "%zu bytes written to HTTP proxy socket pipeline", carry_.size());
   }
   buf.resize(total);
-  if (scanner.chunked() && !removeChunking(&buf, scanner.bodyOffset())) {
+  if (scanner.chunked() && !httpwire::removeChunking(&buf, scanner.bodyOffset())) {
     reason_ = "Invalid chunked body";
     carry_.clear();
     return ReadStatus::kMalformed;

@@ -17,9 +17,9 @@
 #include <functional>
 #include <string>
 
-#include "http/message.h"
 #include "http/request.h"
 #include "platform/socket.h"
+#include "protocols/http/message.h"
 #include "tls/stream.h"
 
 namespace vek::http {
@@ -49,7 +49,7 @@ class StreamChannel final : public ByteChannel {
 };
 
 struct ReaderLimits {
-  MessageLimits message;
+  httpwire::MessageLimits message;
   std::chrono::milliseconds idle_timeout{180000};
   // Longest single wait, so that the stop flag is seen in time.
   std::chrono::milliseconds wait_slice{10000};
@@ -92,8 +92,8 @@ class RequestReader {
   const char* lastReason() const { return reason_; }
 
  private:
-  ReadStatus finish(const MessageCheck& check, const MessageScanner& scanner, std::string& buf,
-                    size_t len, Request* out);
+  ReadStatus finish(const httpwire::MessageCheck& check, const httpwire::MessageScanner& scanner,
+                    std::string& buf, size_t len, Request* out);
 
   ReaderLimits limits_;
   std::string carry_;

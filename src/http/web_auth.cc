@@ -5,12 +5,12 @@
 #include "foundation/debug_log.h"
 #include "hostlib/host.h"
 #include "http/address_rules.h"
-#include "http/message.h"
 #include "http/params.h"
 #include "platform/files.h"
 #include "platform/random_bytes.h"
 #include "platform/shutdown.h"
 #include "platform/strings.h"
+#include "protocols/http/message.h"
 
 namespace vek::http {
 namespace {
@@ -110,7 +110,7 @@ AuthResult authenticateWebRequest(const Connection& conn, const Request& request
     result.accepted = true;
     return result;
   }
-  Credentials cred = basicCredentials(request.headers());
+  httpwire::Credentials cred = httpwire::basicCredentials(request.headers());
   if (cred.user.empty() && cred.password.empty()) {
     cred.user = requestParameter(request.view(), "User", kCredentialSize).value_or("");
     cred.password = requestParameter(request.view(), "Password", kCredentialSize).value_or("");

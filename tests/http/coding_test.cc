@@ -2,9 +2,9 @@
 
 #include <random>
 
-#include "http/base64.h"
-#include "http/http_date.h"
-#include "http/quoted_printable.h"
+#include "encoding/base64.h"
+#include "encoding/quoted_printable.h"
+#include "foundation/http_date.h"
 #include "http/text_util.h"
 
 namespace vek::http {
@@ -16,21 +16,21 @@ TEST(CodingTest, Base64KnownValuesAndDecodeRules) {
       {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
   };
   for (auto [plain, coded] : vectors) {
-    EXPECT_EQ(base64Encode(plain), coded);
-    EXPECT_EQ(base64Decode(coded), plain);
+    EXPECT_EQ(encoding::base64Encode(plain), coded);
+    EXPECT_EQ(encoding::base64Decode(coded), plain);
   }
-  EXPECT_EQ(base64Decode("Zm9v!Zm9v"), "foo");  // a group without value ends decoding
-  EXPECT_EQ(base64Decode("Zm9vY"), "foo");      // a lone first character yields nothing
-  EXPECT_EQ(base64Decode("Zm9\r\nv"), "fo");
-  EXPECT_EQ(base64DecodeSkippingBlanks("Zm9\r\n v YmE="), "fooba");
+  EXPECT_EQ(encoding::base64Decode("Zm9v!Zm9v"), "foo");  // a group without value ends decoding
+  EXPECT_EQ(encoding::base64Decode("Zm9vY"), "foo");      // a lone first character yields nothing
+  EXPECT_EQ(encoding::base64Decode("Zm9\r\nv"), "fo");
+  EXPECT_EQ(encoding::base64DecodeSkippingBlanks("Zm9\r\n v YmE="), "fooba");
 }
 
 TEST(CodingTest, QuotedPrintableEncodesWithSoftBreaksAt76) {
-  EXPECT_EQ(quotedPrintableEncode("a=b\r\n\x1b\xe9"), "a=3Db=0D=0A\x1b=E9");
+  EXPECT_EQ(encoding::quotedPrintableEncode("a=b\r\n\x1b\xe9"), "a=3Db=0D=0A\x1b=E9");
   std::mt19937 rng(7);
   std::string data;
   for (int i = 0; i < 5000; ++i) data.push_back(static_cast<char>(rng() % 256));
-  std::string coded = quotedPrintableEncode(data);
+  std::string coded = encoding::quotedPrintableEncode(data);
   size_t start = 0;
   while (start < coded.size()) {
     size_t end = coded.find("\r\n", start);
@@ -42,11 +42,11 @@ TEST(CodingTest, QuotedPrintableEncodesWithSoftBreaksAt76) {
     }
     start = end == std::string::npos ? coded.size() : end + 2;
   }
-  EXPECT_EQ(quotedPrintableDecode(coded), data);
+  EXPECT_EQ(encoding::quotedPrintableDecode(coded), data);
 }
 
 TEST(CodingTest, QuotedPrintableDecode) {
-  EXPECT_EQ(quotedPrintableDecode("caf=C3=A9 =\r\nsoft=\nbreak=\rs =3d =zz ="),
+  EXPECT_EQ(encoding::quotedPrintableDecode("caf=C3=A9 =\r\nsoft=\nbreak=\rs =3d =zz ="),
             "café softbreaks = =zz =");
 }
 
@@ -59,10 +59,10 @@ TEST(CodingTest, HttpDateAndHexHelpers) {
   t.minute = 49;
   t.second = 37;
   t.weekday = 0;
-  EXPECT_EQ(httpDate(t), "Sun, 06 Nov 1994 08:49:37 GMT");
+  EXPECT_EQ(foundation::httpDate(t), "Sun, 06 Nov 1994 08:49:37 GMT");
   t.month = 13;
   t.weekday = 9;
-  EXPECT_EQ(httpDate(t), "Sun, 06 Jan 1994 08:49:37 GMT");
+  EXPECT_EQ(foundation::httpDate(t), "Sun, 06 Jan 1994 08:49:37 GMT");
 
   EXPECT_EQ(hexDigitValue('b'), 11);
   EXPECT_EQ(hexDigitValue('G'), 0);

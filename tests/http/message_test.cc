@@ -1,4 +1,4 @@
-#include "http/message.h"
+#include "protocols/http/message.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,8 @@ TEST(MessageTest, BodyOffsetFindsTheFirstBlankLine) {
       {"GET / HTTP/1.1\r\n  \r\nx=1", 0, 20},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(bodyOffset(c.msg), c.strict) << c.msg;
-    EXPECT_EQ(tolerantBodyOffset(c.msg), c.tolerant) << c.msg;
+    EXPECT_EQ(httpwire::bodyOffset(c.msg), c.strict) << c.msg;
+    EXPECT_EQ(httpwire::tolerantBodyOffset(c.msg), c.tolerant) << c.msg;
   }
 }
 
@@ -29,14 +29,14 @@ TEST(MessageTest, HeadersAreFoundOnlyAtLineStartsInTheHeaderArea) {
       "POST /x HTTP/1.1\r\nX-Host: evil\r\nhost:  gw.example:8800 trailing\r\nUser-Agent: "
       "Mozilla/5.0\r\n"
       "Content-Length: 52\r\n\r\nAuthorization: Basic dXNlcjpwYXNz\r\nAccept: text/x\r\n";
-  EXPECT_EQ(hostHeader(msg), "gw.example:8800");
-  EXPECT_EQ(headerValue(msg, "HOST:"), "gw.example:8800 trailing");
-  EXPECT_EQ(userAgent(msg), "Mozilla/5.0");
-  EXPECT_EQ(findHeader(msg, "Authorization:"), std::nullopt);
-  EXPECT_EQ(acceptHeader(msg), "");
-  EXPECT_TRUE(basicCredentials(msg).user.empty());
-  EXPECT_EQ(contentLength(msg), 52u);
-  EXPECT_EQ(headerValue(msg, "Host:", 5), "gw.e");  // size - 1 characters
+  EXPECT_EQ(httpwire::hostHeader(msg), "gw.example:8800");
+  EXPECT_EQ(httpwire::headerValue(msg, "HOST:"), "gw.example:8800 trailing");
+  EXPECT_EQ(httpwire::userAgent(msg), "Mozilla/5.0");
+  EXPECT_EQ(httpwire::findHeader(msg, "Authorization:"), std::nullopt);
+  EXPECT_EQ(httpwire::acceptHeader(msg), "");
+  EXPECT_TRUE(httpwire::basicCredentials(msg).user.empty());
+  EXPECT_EQ(httpwire::contentLength(msg), 52u);
+  EXPECT_EQ(httpwire::headerValue(msg, "Host:", 5), "gw.e");  // size - 1 characters
 }
 
 TEST(MessageTest, BasicCredentials) {
@@ -54,47 +54,47 @@ TEST(MessageTest, BasicCredentials) {
   };
   for (const auto& c : cases) {
     std::string msg = std::string("GET / HTTP/1.1\r\n") + c.header + "\r\n\r\n";
-    Credentials cr = basicCredentials(msg);
+    httpwire::Credentials cr = httpwire::basicCredentials(msg);
     EXPECT_EQ(cr.user, c.user) << c.header;
     EXPECT_EQ(cr.password, c.password) << c.header;
   }
 }
 
 TEST(MessageTest, ResponseStatusCode) {
-  EXPECT_EQ(responseStatusCode("HTTP/1.1 200 OK\r\n"), 200);
-  EXPECT_EQ(responseStatusCode("  http/1.0   404 Not Found"), 404);
-  EXPECT_EQ(responseStatusCode("HTTP/1.1\r\n"), 0);
-  EXPECT_EQ(responseStatusCode("ICY 200 OK"), 0);
+  EXPECT_EQ(httpwire::responseStatusCode("HTTP/1.1 200 OK\r\n"), 200);
+  EXPECT_EQ(httpwire::responseStatusCode("  http/1.0   404 Not Found"), 404);
+  EXPECT_EQ(httpwire::responseStatusCode("HTTP/1.1\r\n"), 0);
+  EXPECT_EQ(httpwire::responseStatusCode("ICY 200 OK"), 0);
 }
 
 struct CheckCase {
   std::string data;
-  MessageState state;
+  httpwire::MessageState state;
   size_t length;
 };
 
-void expectCheck(const CheckCase& c, const MessageLimits& limits = {}) {
-  MessageCheck r = checkMessage(c.data, limits);
+void expectCheck(const CheckCase& c, const httpwire::MessageLimits& limits = {}) {
+  httpwire::MessageCheck r = httpwire::checkMessage(c.data, limits);
   EXPECT_EQ(static_cast<int>(r.state), static_cast<int>(c.state)) << c.data << " / " << r.reason;
-  if (c.state == MessageState::kComplete) {
+  if (c.state == httpwire::MessageState::kComplete) {
     EXPECT_EQ(r.length, c.length) << c.data;
   }
   // Fed one byte at a time the scanner must reach the same verdict (it
   // resumes where it stopped; a verdict may come earlier for a refusal).
-  MessageScanner s(limits);
-  MessageCheck last;
+  httpwire::MessageScanner s(limits);
+  httpwire::MessageCheck last;
   for (size_t i = 1; i <= c.data.size(); ++i) {
     last = s.scan(std::string_view(c.data).substr(0, i));
-    if (last.state != MessageState::kIncomplete) break;
+    if (last.state != httpwire::MessageState::kIncomplete) break;
   }
   EXPECT_EQ(static_cast<int>(last.state), static_cast<int>(c.state)) << "bytewise: " << c.data;
-  if (c.state == MessageState::kComplete) {
+  if (c.state == httpwire::MessageState::kComplete) {
     EXPECT_EQ(last.length, c.length) << "bytewise: " << c.data;
   }
 }
 
 TEST(MessageTest, CompletenessAndFraming) {
-  using S = MessageState;
+  using S = httpwire::MessageState;
   const std::string h = "POST /x HTTP/1.1\r\n";
   const CheckCase cases[] = {
       {"GET / HTTP/1.1\r\nHost: a\r\n", S::kIncomplete, 0},
@@ -128,10 +128,10 @@ TEST(MessageTest, CompletenessAndFraming) {
 }
 
 TEST(MessageTest, LimitsBoundHeaderAndBody) {
-  MessageLimits limits;
+  httpwire::MessageLimits limits;
   limits.max_message = 100;
   limits.max_header = 50;
-  using S = MessageState;
+  using S = httpwire::MessageState;
   const CheckCase cases[] = {
       {"GET / HTTP/1.1\r\nX: " + std::string(40, 'a'), S::kHeaderTooLarge, 0},
       {"POST / HTTP/1.1\r\nContent-Length: 90\r\n\r\n", S::kTooLarge, 0},
@@ -146,14 +146,14 @@ TEST(MessageTest, RemoveChunkingLeavesThePlainBody) {
   std::string msg =
       "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n1;x=y\r\n "
       "\r\nA\r\n0123456789\r\n0\r\n\r\n";
-  size_t body = bodyOffset(msg);
-  ASSERT_TRUE(removeChunking(&msg, body));
+  size_t body = httpwire::bodyOffset(msg);
+  ASSERT_TRUE(httpwire::removeChunking(&msg, body));
   EXPECT_EQ(msg.substr(body), "hello 0123456789");
   EXPECT_EQ(msg.substr(0, body), "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n");
 
   std::string broken = "POST / HTTP/1.1\r\n\r\n5\r\nhelloXX";
   std::string copy = broken;
-  EXPECT_FALSE(removeChunking(&broken, bodyOffset(broken)));
+  EXPECT_FALSE(httpwire::removeChunking(&broken, httpwire::bodyOffset(broken)));
   EXPECT_EQ(broken, copy);
 }
 

@@ -5,11 +5,11 @@
 #include "foundation/thread_registry.h"
 #include "hostlib/host.h"
 #include "http/listeners.h"
-#include "http/message.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/shutdown.h"
 #include "platform/socket.h"
+#include "protocols/http/message.h"
 #include "tls/tls.h"
 
 namespace vek::http::testing {
@@ -22,7 +22,7 @@ uint16_t freePort() {
 }
 
 std::string Response::body() const {
-  size_t b = bodyOffset(text);
+  size_t b = httpwire::bodyOffset(text);
   return b == 0 ? std::string() : text.substr(b);
 }
 
@@ -39,8 +39,9 @@ std::optional<Response> Client::read(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   char buf[65536];
   for (;;) {
-    MessageCheck c = checkMessage(pending_, MessageLimits{1u << 30, 1u << 20});
-    if (c.state == MessageState::kComplete) {
+    httpwire::MessageCheck c =
+        httpwire::checkMessage(pending_, httpwire::MessageLimits{1u << 30, 1u << 20});
+    if (c.state == httpwire::MessageState::kComplete) {
       Response r{pending_.substr(0, c.length)};
       pending_.erase(0, c.length);
       return r;

@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <set>
 
+#include "encoding/base64.h"
 #include "foundation/service_state.h"
 #include "foundation/settings.h"
 #include "hostlib/accounts.h"
 #include "hostlib/host.h"
 #include "hostlib/message_ids.h"
-#include "http/base64.h"
 #include "http/templates.h"
 #include "http/web_auth.h"
 #include "queue/request_file.h"
@@ -72,7 +72,7 @@ class SubmitServerTest : public testing::ServerTest {
     ASSERT_TRUE(hostlib::accountStore()->add(a).ok());
   }
   static std::string basic(const std::string& user, const std::string& password) {
-    return "Authorization: Basic " + base64Encode(user + ":" + password) + "\r\n";
+    return "Authorization: Basic " + encoding::base64Encode(user + ":" + password) + "\r\n";
   }
 
   std::string program_;

@@ -25,7 +25,7 @@
 #include <string>
 #include <string_view>
 
-namespace vek::http {
+namespace vek::httpwire {
 
 // Offset just past the first blank line ("\n\r\n" or "\n\n"); 0 while no
 // blank line has arrived.
@@ -130,4 +130,4 @@ MessageCheck checkMessage(std::string_view data, const MessageLimits& limits = {
 // `msg` unchanged) when the framing is broken.
 bool removeChunking(std::string* msg, size_t body_offset);
 
-}  // namespace vek::http
+}  // namespace vek::httpwire

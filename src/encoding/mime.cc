@@ -1,10 +1,10 @@
-#include "http/mime.h"
+#include "encoding/mime.h"
 
-#include "http/base64.h"
-#include "http/quoted_printable.h"
+#include "encoding/base64.h"
+#include "encoding/quoted_printable.h"
 #include "platform/strings.h"
 
-namespace vek::http {
+namespace vek::encoding {
 namespace {
 
 constexpr char kCtrlZ = 26;
@@ -151,4 +151,4 @@ bool copyMimePartBase64(TextCursor& cursor, std::string_view boundary, std::stri
   });
 }
 
-}  // namespace vek::http
+}  // namespace vek::encoding

@@ -1,8 +1,8 @@
-#include "http/base64.h"
+#include "encoding/base64.h"
 
 #include <array>
 
-namespace vek::http {
+namespace vek::encoding {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -72,4 +72,4 @@ std::string base64DecodeSkippingBlanks(std::string_view text) {
   return base64Decode(packed);
 }
 
-}  // namespace vek::http
+}  // namespace vek::encoding

@@ -1,8 +1,8 @@
-#include "http/http_date.h"
+#include "foundation/http_date.h"
 
 #include "platform/strings.h"
 
-namespace vek::http {
+namespace vek::foundation {
 
 std::string httpDate(const platform::CalendarTime& utc) {
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -26,4 +26,4 @@ std::string httpDateNow() {
   return httpDate(platform::toUtc(platform::clock().now()));
 }
 
-}  // namespace vek::http
+}  // namespace vek::foundation

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace vek::http {
+namespace vek::encoding {
 
 // Every byte that is "=", below the space (except escape, 27) or above 127
 // becomes "=" and two upper-case hexadecimal digits. The result is built in
@@ -18,4 +18,4 @@ std::string quotedPrintableEncode(std::string_view data);
 // any other "=" stays as it is.
 std::string quotedPrintableDecode(std::string_view text);
 
-}  // namespace vek::http
+}  // namespace vek::encoding

@@ -1,11 +1,11 @@
-#include "http/message.h"
+#include "protocols/http/message.h"
 
 #include <algorithm>
 
-#include "http/base64.h"
+#include "encoding/base64.h"
 #include "platform/strings.h"
 
-namespace vek::http {
+namespace vek::httpwire {
 namespace {
 
 using platform::findNoCase;
@@ -181,7 +181,7 @@ Credentials basicCredentials(std::string_view msg) {
   if (!startsWithNoCase(v, "Basic") || (v.size() > 5 && !isBlank(v[5]))) return c;
   v.remove_prefix(5);
   while (!v.empty() && isBlank(v.front())) v.remove_prefix(1);
-  std::string decoded = base64Decode(v.substr(0, 250));
+  std::string decoded = encoding::base64Decode(v.substr(0, 250));
   size_t colon = decoded.find(':');
   if (colon == std::string::npos) {
     c.user = std::move(decoded);
@@ -382,4 +382,4 @@ bool removeChunking(std::string* msg, size_t body_offset) {
   return true;
 }
 
-}  // namespace vek::http
+}  // namespace vek::httpwire

@@ -1,6 +1,6 @@
-#include "http/quoted_printable.h"
+#include "encoding/quoted_printable.h"
 
-namespace vek::http {
+namespace vek::encoding {
 namespace {
 
 constexpr size_t kMaxLine = 76;  // including the "=" of a soft line break
@@ -64,4 +64,4 @@ std::string quotedPrintableDecode(std::string_view text) {
   return out;
 }
 
-}  // namespace vek::http
+}  // namespace vek::encoding

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-namespace vek::http {
+namespace vek::encoding {
 
 struct TextCursor {
   std::string_view text;
@@ -50,4 +50,4 @@ bool copyMimePartRaw(TextCursor& cursor, std::string_view boundary, std::string*
 bool copyMimePartQuotedPrintable(TextCursor& cursor, std::string_view boundary, std::string* out);
 bool copyMimePartBase64(TextCursor& cursor, std::string_view boundary, std::string* out);
 
-}  // namespace vek::http
+}  // namespace vek::encoding

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace vek::http {
+namespace vek::encoding {
 
 // 3 bytes to 4 characters, padded with "=".
 std::string base64Encode(std::string_view data);
@@ -20,4 +20,4 @@ std::string base64Decode(std::string_view text);
 // (line breaks in MIME bodies and mail).
 std::string base64DecodeSkippingBlanks(std::string_view text);
 
-}  // namespace vek::http
+}  // namespace vek::encoding

@@ -5,7 +5,7 @@
 
 #include "platform/clock.h"
 
-namespace vek::http {
+namespace vek::foundation {
 
 // From a time already in UTC. A month outside 1..12 prints as "Jan", a
 // weekday outside 0..6 as "Sun".
@@ -16,4 +16,4 @@ std::string httpDateFromLocal(const platform::CalendarTime& local);
 // The current time of the gateway's clock.
 std::string httpDateNow();
 
-}  // namespace vek::http
+}  // namespace vek::foundation
