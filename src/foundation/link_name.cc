@@ -1,6 +1,7 @@
 #include "foundation/link_name.h"
 
 #include "hostlib/host.h"
+#include "hostlib/ini_file.h"
 #include "platform/strings.h"
 
 namespace vek::foundation {
@@ -9,11 +10,64 @@ namespace {
 constexpr std::string_view kOwnSectionPrefixes[] = {"SMPP - ", "HTTP - ", "UCP - ", "CIMD - ",
                                                     "IPModem - "};
 constexpr unsigned kLinkScanThrough = 201;
-// A value is read into a 150-character buffer, as for a link name elsewhere.
-constexpr size_t kLinkNameBuffer = 150;
-constexpr size_t kRouteNameBuffer = 100;
+
+std::string cut(std::string_view v, size_t buffer) {
+  return std::string(v.substr(0, buffer - 1));
+}
+
+// The `Modem%u` scan of start-up over any source of values.
+template <typename Read>
+std::vector<ConfiguredLink> scanLinks(Read read) {
+  std::vector<ConfiguredLink> links;
+  for (unsigned n = 1;; ++n) {
+    std::string name = read(n);
+    if (name.empty()) {
+      if (n > kLinkScanThrough) break;
+      continue;
+    }
+    links.push_back({n, std::move(name)});
+  }
+  return links;
+}
 
 }  // namespace
+
+LinkKind linkKind(std::string_view name) {
+  using platform::startsWithNoCase;
+  if (startsWithNoCase(name, "SMPP - ")) return LinkKind::kSmpp;
+  if (startsWithNoCase(name, "UCP - ")) return LinkKind::kUcp;
+  if (startsWithNoCase(name, "CIMD - ")) return LinkKind::kCimd;
+  if (startsWithNoCase(name, "HTTP - ")) return LinkKind::kHttp;
+  if (startsWithNoCase(name, "SDKLink - ")) return LinkKind::kSdk;
+  if (startsWithNoCase(name, "IPModem - ")) return LinkKind::kIpModem;
+  return LinkKind::kModem;
+}
+
+const char* linkKindName(LinkKind kind) {
+  switch (kind) {
+    case LinkKind::kSmpp:
+      return "SMPP";
+    case LinkKind::kUcp:
+      return "UCP";
+    case LinkKind::kCimd:
+      return "CIMD";
+    case LinkKind::kHttp:
+      return "HTTP";
+    case LinkKind::kSdk:
+      return "SDKLink";
+    case LinkKind::kIpModem:
+      return "IPModem";
+    case LinkKind::kModem:
+      break;
+  }
+  return "Modem";
+}
+
+std::string_view stripModemSectionPrefix(std::string_view value) {
+  constexpr std::string_view kPrefix = "Modem - ";
+  if (platform::startsWithNoCase(value, kPrefix)) value.remove_prefix(kPrefix.size());
+  return value;
+}
 
 std::string linkSectionName(std::string_view link_name) {
   bool own = false;
@@ -53,17 +107,21 @@ std::string unescapeLinkSection(std::string_view section) {
 }
 
 std::vector<ConfiguredLink> configuredLinks() {
-  std::vector<ConfiguredLink> links;
-  for (unsigned n = 1;; ++n) {
-    std::string name = hostlib::SMSIniGetProfileString("SMSGW", platform::format("Modem%u", n), "",
-                                                       kLinkNameBuffer);
-    if (name.empty()) {
-      if (n > kLinkScanThrough) break;
-      continue;
-    }
-    links.push_back({n, std::move(name)});
-  }
-  return links;
+  return configuredLinks(*hostlib::smsIni().current());
+}
+
+std::vector<ConfiguredLink> configuredLinks(const hostlib::IniFile& ini) {
+  return scanLinks([&](unsigned n) { return linkNameOf(ini, n); });
+}
+
+std::string linkNameOf(unsigned number) {
+  return linkNameOf(*hostlib::smsIni().current(), number);
+}
+
+std::string linkNameOf(const hostlib::IniFile& ini, unsigned number) {
+  if (number == 0) return std::string(kVirtualLinkName);
+  auto v = ini.get("SMSGW", platform::format("Modem%u", number));
+  return v ? cut(*v, kLinkNameBuffer) : std::string();
 }
 
 std::string linkRouteName(std::string_view link_name) {

@@ -11,6 +11,7 @@ std::mutex g_facts_mu;
 StartupFacts g_facts;
 platform::Snapshot<std::vector<std::string>> g_extra_args;
 std::atomic<bool> g_routing_reset{false};
+std::atomic<bool> g_link_restart{false};
 }  // namespace
 
 void requestRoutingDbReset() {
@@ -18,6 +19,13 @@ void requestRoutingDbReset() {
 }
 bool takeRoutingDbResetRequest() {
   return g_routing_reset.exchange(false);
+}
+
+void requestLinkRestart() {
+  g_link_restart.store(true);
+}
+bool takeLinkRestartRequest() {
+  return g_link_restart.exchange(false);
 }
 
 const char* productVersion() {

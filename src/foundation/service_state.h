@@ -45,6 +45,12 @@ void setStartupFacts(const StartupFacts& facts);
 void requestRoutingDbReset();
 bool takeRoutingDbResetRequest();
 
+// The restart-links request: a link's `Modem%u` value changed under its
+// running sender (the reload check of link_settings.h). The supervisor
+// takes it at its next pass and starts the link threads that are missing.
+void requestLinkRestart();
+bool takeLinkRestartRequest();
+
 // Names from `ExtraHttpArgList` (split at commas and semicolons).
 std::shared_ptr<const std::vector<std::string>> extraHttpArgs();
 void setExtraHttpArgs(std::vector<std::string> names);
