@@ -6,6 +6,7 @@
 
 #include "foundation/debug_log.h"
 #include "foundation/directories.h"
+#include "foundation/link_settings.h"
 #include "foundation/service_state.h"
 #include "foundation/thread_registry.h"
 #include "hostlib/host.h"
@@ -15,14 +16,6 @@
 
 namespace vek::service {
 namespace {
-
-int countValue(const std::string& section, const char* key) {
-  std::string v = hostlib::SMSIniGetProfileString(section, key, "", 50);
-  std::string_view t = v;
-  while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
-  if (t.empty() || t.front() < '0' || t.front() > '9') return 1;
-  return static_cast<int>(platform::parseLeadingInt(t));
-}
 
 // The body of a link thread until the link sender lands: it holds its lock
 // and waits for shutdown.
@@ -36,10 +29,8 @@ void linkThreadBody(std::shared_ptr<platform::UniqueFd> lock, std::string argume
 
 }  // namespace
 
-int linkThreadCount(const std::string& section) {
-  int count =
-      std::max(countValue(section, "TransmitterCount"), countValue(section, "ReceiverCount"));
-  return std::max(count, 1);
+int linkThreadCount(const std::string& link_name) {
+  return foundation::linkThreadCount(*hostlib::smsIni().current(), link_name);
 }
 
 int StartLinkThreads(bool initial) {
@@ -47,13 +38,13 @@ int StartLinkThreads(bool initial) {
   std::string stats = foundation::statsDirectory();
   for (unsigned i = 1;; ++i) {
     if (platform::shutdownRequested()) break;
-    std::string section =
+    std::string name =
         hostlib::SMSIniGetProfileString("SMSGW", platform::format("Modem%u", i), "", 260);
-    if (section.empty()) {
+    if (name.empty()) {
       if (!initial || i > 201) break;
       continue;
     }
-    int count = linkThreadCount(section);
+    int count = linkThreadCount(name);
     for (int j = 1; j <= count; ++j) {
       std::string lock_path = stats + platform::format("ROUTE-%u-%d.LCK", i, j);
       auto lock = platform::openLocked(lock_path, O_RDWR | O_CREAT, 0600);

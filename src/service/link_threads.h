@@ -16,8 +16,8 @@ namespace vek::service {
 // gap; initial = false: stop at the first gap. Returns the threads started.
 int StartLinkThreads(bool initial);
 
-// The thread count of a link section: the larger of TransmitterCount and
-// ReceiverCount, each 1 when empty or not starting with a digit.
-int linkThreadCount(const std::string& section);
+// The thread count of a link (its `Modem%u` value; the counts are read from
+// its settings section): foundation::linkThreadCount.
+int linkThreadCount(const std::string& link_name);
 
 }  // namespace vek::service

@@ -27,6 +27,8 @@
 #include "platform/strings.h"
 #include "protocols/link_libraries.h"
 #include "queue/queue_cache.h"
+#include "queue/retry_policy.h"
+#include "queue/route_selection.h"
 #include "queue/routing_db.h"
 #include "queue/unique_id.h"
 #include "service/database_repair.h"
@@ -89,6 +91,7 @@ void syncReceiveFlags() {
 void loadSharedLists() {
   http::LoadAllowedList();
   http::LoadBlockedList();
+  queue::ReloadRouteTable();
 }
 
 void readExtraHttpArgs() {
@@ -194,6 +197,9 @@ class Supervisor {
       minutely();
     }
     first_ = false;
+    // A link's `Modem%u` value changed under its sender: start what is
+    // missing now rather than at the next minute.
+    if (foundation::takeLinkRestartRequest()) StartLinkThreads(false);
     std::string next = readTrigger();
     if (triggerRaised(trigger_, next)) {
       DebugLog("main", "Restarting for configuration update");
@@ -206,6 +212,7 @@ class Supervisor {
     int days = static_cast<int>(
         platform::parseLeadingInt(hostlib::SMSIniGetProfileString("SMSGW", "SMPPDataRetainDays")));
     hostlib::purgeMMSNotifications(days <= 0 ? 15 : days);
+    queue::PurgeQueueErrorFiles();
   }
 
   void minutely() {

@@ -134,6 +134,31 @@ TEST_F(GatewayTest, LinkThreadsHoldOneLockFileEach) {
   EXPECT_TRUE(platform::listDirectory(stats, "*.LCK").empty()) << "removed by their threads";
 }
 
+TEST_F(GatewayTest, StartUpLoadsTheRouteListsAndPurgesOldErrorCopies) {
+  std::string d = data();
+  config(d,
+         "[SMSGW]\r\nDebug=Yes\r\nModem1=SMPP - One\r\n"
+         "[SMPP - One]\r\nRoute1=44*\r\nSenderAddress=Shop\r\n");
+  std::string q = d + "/Q/RT_-_uk_-_/";
+  ASSERT_TRUE(platform::makeDirectories(q).ok());
+  auto now = std::chrono::system_clock::now();
+  writeText(q + "old.ERR", "x");
+  writeText(q + "young.ERR", "x");
+  ASSERT_TRUE(platform::setModifiedTime(q + "old.ERR", now - std::chrono::hours(24 * 4)).ok());
+  GatewayProcess g(d);
+  ASSERT_TRUE(g.start());
+  ASSERT_TRUE(g.waitStarted()) << g.output();
+  EXPECT_TRUE(waitUntil([&] { return !platform::pathExists(q + "old.ERR"); }, 10s));
+  EXPECT_TRUE(platform::pathExists(q + "young.ERR"));
+  g.signal(SIGTERM);
+  int code;
+  ASSERT_TRUE(g.waitExit(10s, &code));
+  std::string log = readText(d + "/logs/SMSDEBUG.LOG");
+  EXPECT_NE(log.find("preferred routing = 44*,SMPP - One"), std::string::npos);
+  EXPECT_NE(log.find("preferred sender = Shop,SMPP - One"), std::string::npos);
+  EXPECT_NE(log.find("DeleteFilesOlderThan"), std::string::npos);
+}
+
 TEST_F(GatewayTest, JunkConfigurationStartsWithDefaults) {
   std::string d = data();
   std::string junk = std::string("\0\x01\x02[SMSGW\n", 10) +

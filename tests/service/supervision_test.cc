@@ -45,8 +45,9 @@ TEST(SupervisionTest, MinuteScanStopsAtTheFirstGapStartupDoesNot) {
   vek::testing::TempDir dir;
   ASSERT_TRUE(hostlib::setDataDirectory(dir.path()).ok());
   hostlib::SMSIniSetFilename(dir.file("SMSGW.INI"));
-  vek::testing::writeText(dir.file("SMSGW.INI"),
-                          "[SMSGW]\nModem1=L1\nModem3=L3\nModem5=L5\n[L3]\nReceiverCount= 3\n");
+  vek::testing::writeText(
+      dir.file("SMSGW.INI"),
+      "[SMSGW]\nModem1=L1\nModem3=L3\nModem5=L5\n[Modem - L3]\nReceiverCount= 3\n");
   hostlib::smsIni().invalidate();
   EXPECT_EQ(linkThreadCount("L3"), 3);
   EXPECT_EQ(linkThreadCount("L1"), 1);
