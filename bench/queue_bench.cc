@@ -1,16 +1,28 @@
 // Queue benchmarks.
-//   BM_LoadSMSMessageFromMemory -- LoadSMSMessage's in-memory entry on a typical 400-byte request
-//   file BM_LoadSMSMessageFromFile   -- LoadSMSMessage on an open 400-byte file (pread from the
-//   start) BM_FormatSMSMessage         -- the record writer building the same file's text
+//   BM_LoadSMSMessageFromMemory -- LoadSMSMessage's in-memory entry on a typical 400-byte
+//                                  request file
+//   BM_LoadSMSMessageFromFile   -- LoadSMSMessage on an open 400-byte file (pread from the start)
+//   BM_FormatSMSMessage         -- the record writer building the same file's text
+//   BM_MayLinkSend              -- one route decision: 20 links, 200 route patterns (10 per
+//                                  link, a block and a service-type route among them), recipients
+//                                  and links taken in turn
+//   BM_CandidateLinks           -- the candidate list of the same messages
+//   BM_ReloadCheckUnchangedSmpp -- the reload check of an SMPP link whose settings did not
+//                                  change, on the current "SMSGW.INI" (20 link sections)
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
+#include "foundation/link_settings.h"
+#include "hostlib/host.h"
+#include "hostlib/ini_file.h"
 #include "queue/request_file.h"
 #include "queue/request_writer.h"
+#include "queue/route_selection.h"
 
 namespace {
 
@@ -82,6 +94,99 @@ void BM_FormatSMSMessage(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_FormatSMSMessage);
+
+// 20 links: 15 SMPP and 5 modems, each with 10 recipient patterns of
+// different lengths, one link with a block and one with a service route.
+std::string routingConfiguration() {
+  std::string gateway = "[SMSGW]\r\n";
+  std::string sections;
+  for (int i = 0; i < 20; ++i) {
+    std::string name = i < 15 ? "SMPP - smsc" + std::to_string(i) + ".example:2775"
+                              : "COM" + std::to_string(i) + " [USB]";
+    gateway += "Modem" + std::to_string(i + 1) + "=" + name + "\r\n";
+    sections += "[" + vek::foundation::linkSectionName(name) + "]\r\n";
+    sections += "UserName=user" + std::to_string(i) +
+                "\r\nPassword=secret\r\nSystemType=VMA\r\nSenderAddress=Shop,4470000" +
+                std::to_string(i) +
+                "\r\nKeepAlive=30\r\nWindowSize=10\r\nTransmitterCount=1\r\nReceiverCount=1\r\n"
+                "RouteName=R" +
+                std::to_string(i % 7) + "\r\nSMSCSendLimit=50/1\r\n";
+    for (int r = 0; r < 10; ++r) {
+      std::string pattern = "+" + std::to_string(30 + i) + std::to_string(r) +
+                            std::string(static_cast<size_t>(r % 3), '?') + "*";
+      if (i == 3 && r == 9) pattern = "!+33999*";
+      if (i == 4 && r == 9) pattern = "service_type=CMT*";
+      sections += "Route" + std::to_string(r + 1) + "=" + pattern + "\r\n";
+    }
+    if (i % 5 == 0) sections += "RoutePrefOnly=Yes\r\n";
+  }
+  return gateway + sections;
+}
+
+std::vector<std::string> recipients() {
+  std::vector<std::string> out;
+  for (int i = 0; i < 64; ++i)
+    out.push_back("+" + std::to_string(28 + (i * 7) % 26) + std::to_string(i % 10) + "7700900" +
+                  std::to_string(100 + i));
+  return out;
+}
+
+void BM_MayLinkSend(benchmark::State& state) {
+  const vek::queue::RouteTable table =
+      vek::queue::buildRouteTable(vek::hostlib::IniFile::parse(routingConfiguration()));
+  const std::vector<std::string> numbers = recipients();
+  size_t i = 0;
+  int64_t yes = 0;
+  for (auto _ : state) {
+    vek::queue::RouteQuery q;
+    q.account = "webshop";
+    q.recipient = numbers[i % numbers.size()];
+    const std::string& link = table.links[i % table.links.size()].name;
+    bool no_link = false;
+    yes += vek::queue::MayLinkSend(table, q, link, &no_link);
+    ++i;
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.counters["patterns"] = static_cast<double>(table.entries.size());
+  state.counters["yes_share"] = static_cast<double>(yes) / static_cast<double>(i ? i : 1);
+}
+BENCHMARK(BM_MayLinkSend);
+
+void BM_CandidateLinks(benchmark::State& state) {
+  const vek::queue::RouteTable table =
+      vek::queue::buildRouteTable(vek::hostlib::IniFile::parse(routingConfiguration()));
+  const std::vector<std::string> numbers = recipients();
+  size_t i = 0;
+  for (auto _ : state) {
+    vek::queue::RouteQuery q;
+    q.recipient = numbers[i++ % numbers.size()];
+    auto links = vek::queue::CandidateLinks(table, q);
+    benchmark::DoNotOptimize(links.data());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_CandidateLinks);
+
+void BM_ReloadCheckUnchangedSmpp(benchmark::State& state) {
+  char dir[] = "/tmp/veksms-bench-XXXXXX";
+  if (!::mkdtemp(dir)) return;
+  std::string path = std::string(dir) + "/SMSGW.INI";
+  std::string text = routingConfiguration();
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return;
+  ::close(fd);
+  vek::hostlib::SMSIniSetFilename(path);
+  const std::string link = "SMPP - smsc7.example:2775";
+  vek::foundation::SmppLinkSettings s = vek::foundation::loadSmppSettings(link);
+  int64_t reconnects = 0;
+  for (auto _ : state) reconnects += vek::foundation::checkReload(8, link, &s);
+  state.SetItemsProcessed(state.iterations());
+  state.counters["reconnects"] = static_cast<double>(reconnects);
+  vek::hostlib::SMSIniSetFilename("");
+  ::unlink(path.c_str());
+  ::rmdir(dir);
+}
+BENCHMARK(BM_ReloadCheckUnchangedSmpp);
 
 }  // namespace
 

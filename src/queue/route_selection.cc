@@ -513,6 +513,9 @@ void MessageRoutesAdd(const RouteTable& t, std::string_view relative, const SMSM
     value = "*=" + std::string(route);
   } else {
     for (const std::string& name : CandidateLinks(t, routeQueryOf(m))) {
+      // A name holding a tab cannot be stored in a tab-separated list; with
+      // no entry every link asks the rules themselves.
+      if (name.find('\t') != std::string::npos) return;
       if (!value.empty()) value += '\t';
       value += name;
     }
