@@ -20,6 +20,7 @@
 #include "foundation/link_settings.h"
 #include "hostlib/host.h"
 #include "hostlib/ini_file.h"
+#include "platform/strings.h"
 #include "queue/request_file.h"
 #include "queue/request_writer.h"
 #include "queue/route_selection.h"
@@ -98,25 +99,23 @@ BENCHMARK(BM_FormatSMSMessage);
 // 20 links: 15 SMPP and 5 modems, each with 10 recipient patterns of
 // different lengths, one link with a block and one with a service route.
 std::string routingConfiguration() {
+  using vek::platform::format;
   std::string gateway = "[SMSGW]\r\n";
   std::string sections;
   for (int i = 0; i < 20; ++i) {
-    std::string name = i < 15 ? "SMPP - smsc" + std::to_string(i) + ".example:2775"
-                              : "COM" + std::to_string(i) + " [USB]";
-    gateway += "Modem" + std::to_string(i + 1) + "=" + name + "\r\n";
-    sections += "[" + vek::foundation::linkSectionName(name) + "]\r\n";
-    sections += "UserName=user" + std::to_string(i) +
-                "\r\nPassword=secret\r\nSystemType=VMA\r\nSenderAddress=Shop,4470000" +
-                std::to_string(i) +
-                "\r\nKeepAlive=30\r\nWindowSize=10\r\nTransmitterCount=1\r\nReceiverCount=1\r\n"
-                "RouteName=R" +
-                std::to_string(i % 7) + "\r\nSMSCSendLimit=50/1\r\n";
+    std::string name = i < 15 ? format("SMPP - smsc%d.example:2775", i) : format("COM%d [USB]", i);
+    gateway += format("Modem%d=%s\r\n", i + 1, name.c_str());
+    sections += format("[%s]\r\n", vek::foundation::linkSectionName(name).c_str());
+    sections += format(
+        "UserName=user%d\r\nPassword=secret\r\nSystemType=VMA\r\nSenderAddress=Shop,4470000%d\r\n"
+        "KeepAlive=30\r\nWindowSize=10\r\nTransmitterCount=1\r\nReceiverCount=1\r\n"
+        "RouteName=R%d\r\nSMSCSendLimit=50/1\r\n",
+        i, i, i % 7);
     for (int r = 0; r < 10; ++r) {
-      std::string pattern = "+" + std::to_string(30 + i) + std::to_string(r) +
-                            std::string(static_cast<size_t>(r % 3), '?') + "*";
+      std::string pattern = format("+%d%d%.*s*", 30 + i, r, r % 3, "??");
       if (i == 3 && r == 9) pattern = "!+33999*";
       if (i == 4 && r == 9) pattern = "service_type=CMT*";
-      sections += "Route" + std::to_string(r + 1) + "=" + pattern + "\r\n";
+      sections += format("Route%d=%s\r\n", r + 1, pattern.c_str());
     }
     if (i % 5 == 0) sections += "RoutePrefOnly=Yes\r\n";
   }
@@ -126,8 +125,7 @@ std::string routingConfiguration() {
 std::vector<std::string> recipients() {
   std::vector<std::string> out;
   for (int i = 0; i < 64; ++i)
-    out.push_back("+" + std::to_string(28 + (i * 7) % 26) + std::to_string(i % 10) + "7700900" +
-                  std::to_string(100 + i));
+    out.push_back(vek::platform::format("+%d%d7700900%d", 28 + (i * 7) % 26, i % 10, 100 + i));
   return out;
 }
 

@@ -234,12 +234,13 @@ class Decision {
     for (uint32_t i : l.blocks) {
       const RouteEntry& e = t_.entries[i];
       if (!matches(e, e.service ? q_.service_type : q_.recipient)) continue;
-      if (foundation::debug2Enabled())
-        foundation::Debug2Log(
-            "CheckBlockedRoute",
-            std::string(q_.recipient) +
-                (q_.service_type.empty() ? std::string() : "/" + std::string(q_.service_type)) +
-                " is blocked for route " + l.name + ": " + e.pattern);
+      if (foundation::debug2Enabled()) {
+        const bool with_service = !q_.service_type.empty();
+        foundation::Debug2Logf("CheckBlockedRoute", "%.*s%s%.*s is blocked for route %s: %s",
+                               static_cast<int>(q_.recipient.size()), q_.recipient.data(),
+                               with_service ? "/" : "", static_cast<int>(q_.service_type.size()),
+                               q_.service_type.data(), l.name.c_str(), e.pattern.c_str());
+      }
       return true;
     }
     if (l.services.empty()) return false;
@@ -513,9 +514,10 @@ void MessageRoutesAdd(const RouteTable& t, std::string_view relative, const SMSM
     value = "*=" + std::string(route);
   } else {
     for (const std::string& name : CandidateLinks(t, routeQueryOf(m))) {
-      // A name holding a tab cannot be stored in a tab-separated list; with
-      // no entry every link asks the rules themselves.
-      if (name.find('\t') != std::string::npos) return;
+      // A name holding a tab, or one that would read as a pinned route,
+      // cannot be stored in the list; with no entry every link asks the
+      // rules themselves.
+      if (name.find('\t') != std::string::npos || name.compare(0, 2, "*=") == 0) return;
       if (!value.empty()) value += '\t';
       value += name;
     }
