@@ -302,6 +302,15 @@ TEST_F(RouteSelectionTest, HostileRouteListsStayWithinBounds) {
   (void)MayLinkSend(t, q, kA, &no_link);
   (void)MayLinkSend(t, q, "COM3", &no_link);
   EXPECT_LE(CandidateLinks(t, q).size(), t.links.size());
+
+  std::vector<LinkSpec> many;
+  for (int i = 0; i < 10000; ++i) many.push_back({"COM" + std::to_string(i), ""});
+  many[9999].body = "RoutePrefOnly=Yes\r\nRoute1=!*\r\n";
+  RouteTable wide = table(many);
+  EXPECT_EQ(wide.links.size(), 10000u);
+  no_link = false;
+  EXPECT_FALSE(MayLinkSend(wide, to("4412"), "COM9999", &no_link));
+  EXPECT_FALSE(no_link);
 }
 
 }  // namespace
