@@ -38,15 +38,25 @@ class Transport {
   virtual platform::IoStatus readSome(void* buf, size_t len, int timeout_ms, size_t* got) = 0;
 };
 
+// A connection that has just sent a request: the first read waits for the
+// answer before reading (the answer is never there yet, so trying first
+// would cost a system call per request); later reads try first.
 class StreamTransport final : public Transport {
  public:
   explicit StreamTransport(tls::Stream& stream) : stream_(stream) {}
   platform::IoStatus readSome(void* buf, size_t len, int timeout_ms, size_t* got) override {
+    if (first_) {
+      *got = 0;
+      if (!stream_.readable(timeout_ms)) return platform::IoStatus::kTimeout;
+      first_ = false;
+      timeout_ms = 0;
+    }
     return stream_.readSome(buf, len, timeout_ms, got);
   }
 
  private:
   tls::Stream& stream_;
+  bool first_ = true;
 };
 
 // Bytes held in memory, handed out whole, then the end of the connection

@@ -132,7 +132,10 @@ void splitTarget(std::string_view t, std::string_view* path, std::string_view* q
 
 std::string Url::authority() const {
   std::string out = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  if (port != defaultPort()) out += ":" + std::to_string(port);
+  if (port != defaultPort()) {
+    out += ':';
+    out += std::to_string(port);
+  }
   return out;
 }
 
@@ -145,7 +148,8 @@ Result<Url> parseUrl(std::string_view text) {
   std::string owned;
   size_t scheme_len = schemeLength(text);
   if (scheme_len == 0 || text.substr(scheme_len, 3) != "://") {
-    owned = "http://" + std::string(text);
+    owned = "http://";
+    owned += text;
     text = owned;
     scheme_len = 4;
   }
@@ -175,16 +179,11 @@ Result<Url> parseUrl(std::string_view text) {
   }
   if (Status s = parseHostPort(authority, &url); !s.ok()) return s;
 
-  std::string target;
-  if (rest.empty() || rest.front() == '#') {
-    target = "/";
-  } else if (rest.front() == '/') {
-    target = std::string(rest);
-  } else if (rest.front() == '\\') {
-    target = "/" + std::string(rest.substr(1));
-  } else {  // '?'
-    target = "/" + std::string(rest);
-  }
+  // The target always starts with '/': a '\\' in its place becomes one, a
+  // query or nothing gets one put in front.
+  std::string target(1, '/');
+  if (!rest.empty() && rest.front() != '#')
+    target += rest.front() == '/' || rest.front() == '\\' ? rest.substr(1) : rest;
   url.target = encodeHighBytes(target.substr(0, target.find('#')));
   return url;
 }
@@ -234,7 +233,7 @@ Result<Url> resolveReference(const Url& base, std::string_view reference) {
     bool has_query = false;
     splitTarget(url->target, &path, &query, &has_query);
     url->target = removeDotSegments(path) + std::string(query);
-    if (url->target.empty() || url->target.front() != '/') url->target.insert(0, "/");
+    if (url->target.empty() || url->target.front() != '/') url->target.insert(url->target.begin(), '/');
     return url;
   }
   if (ref.starts_with("//"))
@@ -262,12 +261,12 @@ Result<Url> resolveReference(const Url& base, std::string_view reference) {
   } else {
     // Merge: the base path up to its last '/', then the reference.
     size_t slash = base_path.rfind('/');
-    std::string merged = slash == std::string_view::npos
-                             ? "/" + std::string(ref_path)
-                             : std::string(base_path.substr(0, slash + 1)) + std::string(ref_path);
+    std::string merged(slash == std::string_view::npos ? std::string_view("/")
+                                                       : base_path.substr(0, slash + 1));
+    merged += ref_path;
     path = removeDotSegments(merged);
   }
-  if (path.empty() || path.front() != '/') path.insert(0, "/");
+  if (path.empty() || path.front() != '/') path.insert(path.begin(), '/');
   url.target = encodeHighBytes(path + std::string(query));
   return url;
 }
