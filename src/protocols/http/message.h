@@ -22,7 +22,8 @@
 // a body, 204, 304 and the answer to HEAD carry no body whatever their
 // header says, and a body framed by neither Content-Length nor chunks runs
 // until the server closes. A response with a repeated Content-Length is
-// refused even when the values agree.
+// refused even when the values agree; trailer fields after a response's
+// last chunk are skipped (within the header limit) instead of refused.
 //
 // Pure functions plus a small per-message scanner; thread-safe.
 #pragma once
