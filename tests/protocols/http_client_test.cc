@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "encoding/base64.h"
 #include "hostlib/host.h"
 #include "http_peers.h"
@@ -274,6 +277,23 @@ TEST_F(HttpClientTest, PooledRequestsShareConnections) {
   EXPECT_EQ(pool.size(), 1u);
   pool.closeAll();
   EXPECT_EQ(pool.size(), 0u);
+}
+
+TEST_F(HttpClientTest, ThePoolServesSeveralThreads) {
+  TestHttpServer server([](const std::string&, int, int) { return okText("shared"); });
+  KeepAlivePool pool;
+  std::atomic<int> good{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20; ++i)
+        if (RetrieveURLPooled(server.url("/acct"), quick(), pool).body() == "shared") ++good;
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(good.load(), 80);
+  EXPECT_LE(server.connections(), 4);  // never more connections than callers at once
+  EXPECT_LE(pool.size(), 4u);
 }
 
 // Framing the server chooses.
