@@ -44,6 +44,17 @@ bool Stream::readable(int timeout_ms) {
   return platform::waitReadable(fd_.get(), timeout_ms) != 0;
 }
 
+bool Stream::idleAndOpen() {
+  if (!fd_) return false;
+  if (session_ && sslPending(session_.get()) > 0) return false;
+  int r = platform::waitReadable(fd_.get(), 0);
+  if (r == 0) return true;
+  if (r < 0 || !session_) return false;
+  char scratch[512];
+  // -2: the records read held no data and the connection is still quiet.
+  return sslRead(session_.get(), scratch, sizeof scratch, 0) == -2;
+}
+
 void Stream::close() {
   session_.reset();
   fd_.reset();

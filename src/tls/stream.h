@@ -31,6 +31,14 @@ class Stream {
   platform::IoStatus writeAll(std::string_view data, int timeout_ms);
   // Bytes are waiting to be read (decrypted or on the socket).
   bool readable(int timeout_ms);
+  // For a kept-alive connection between two requests: true when it is
+  // still open and nothing is waiting to be read. A peer that closed or
+  // reset, and one that sent bytes nobody asked for (they would be taken
+  // for the next answer), both make it false. Never waits. TLS records
+  // that carry no data (session tickets) are consumed and do not count.
+  bool idleAndOpen();
+  // Hands the socket of a plain stream over (to start TLS on it).
+  platform::UniqueFd releaseFd() { return std::move(fd_); }
   // Ends the session and closes the socket. Idempotent.
   void close();
 

@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include <chrono>
+#include <map>
 #include <mutex>
 
 #include "platform/files.h"
@@ -23,7 +24,9 @@ namespace {
 std::mutex g_mu;
 bool g_inited = false;
 std::string g_cert_dir;
-SSL_CTX* g_client_ctx = nullptr;
+// Client contexts by extra CA file ("" for the system store alone): a CA
+// file a caller trusts must not become trusted for every other session.
+std::map<std::string, SSL_CTX*>* g_client_ctx = nullptr;
 SSL_CTX* g_server_ctx = nullptr;
 std::string g_server_loaded_from;
 platform::SystemTime g_server_cert_time{};
@@ -79,15 +82,27 @@ SSL_CTX* serverContext(std::string* error_text) {
   return ctx;
 }
 
-SSL_CTX* clientContext() {
+SSL_CTX* clientContext(const std::string& ca_file, std::string* error_text) {
   std::scoped_lock lk(g_mu);
-  if (g_client_ctx) return g_client_ctx;
-  g_client_ctx = SSL_CTX_new(TLS_client_method());
-  if (g_client_ctx) {
-    SSL_CTX_set_min_proto_version(g_client_ctx, TLS1_2_VERSION);
-    SSL_CTX_set_default_verify_paths(g_client_ctx);
+  if (!g_client_ctx) g_client_ctx = new std::map<std::string, SSL_CTX*>();
+  auto it = g_client_ctx->find(ca_file);
+  if (it != g_client_ctx->end()) return it->second;
+  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+  if (!ctx) {
+    if (error_text) *error_text = "TLS not available";
+    return nullptr;
   }
-  return g_client_ctx;
+  SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  SSL_CTX_set_default_verify_paths(ctx);
+  if (!ca_file.empty() && SSL_CTX_load_verify_locations(ctx, ca_file.c_str(), nullptr) != 1) {
+    if (error_text) *error_text = "cannot load trusted certificates from " + ca_file;
+    ERR_clear_error();
+    SSL_CTX_free(ctx);
+    return nullptr;  // not cached: the file may be fixed while we run
+  }
+  // Contexts live for the process: sessions refer to them.
+  (*g_client_ctx)[ca_file] = ctx;
+  return ctx;
 }
 
 TlsSession* handshake(SSL* ssl, int fd, bool server, int timeout_ms, std::string* error_text) {
@@ -129,27 +144,27 @@ void sslSetCertificateDirectory(const std::string& dir) {
   g_cert_dir = dir;
 }
 
+std::string sslServerCertPath() {
+  std::scoped_lock lk(g_mu);
+  return certPath();
+}
+
 bool sslServerCertExists() {
   if (!platform::isRegularFile(certPath()) || !platform::isRegularFile(keyPath())) return false;
   return serverContext(nullptr) != nullptr;
 }
 
 TlsSession* sslInitSession(int socket, std::string* error_text, const ClientOptions& options) {
-  SSL_CTX* ctx = clientContext();
-  if (!ctx) {
-    if (error_text) *error_text = "TLS not available";
-    return nullptr;
-  }
+  SSL_CTX* ctx = clientContext(options.ca_file, error_text);
+  if (!ctx) return nullptr;
   SSL* ssl = SSL_new(ctx);
   if (!ssl) return nullptr;
   SSL_set_fd(ssl, socket);
-  if (!options.ca_file.empty()) {
-    X509_STORE* store = SSL_CTX_get_cert_store(ctx);
-    X509_STORE_load_file(store, options.ca_file.c_str());
-  }
   if (options.verify) {
     SSL_set_verify(ssl, SSL_VERIFY_PEER, nullptr);
-    if (!options.server_name.empty() && !platform::isIpLiteral(options.server_name)) {
+    if (!options.check_name || options.server_name.empty()) {
+      // Chain only: the caller knows the peer by other means.
+    } else if (!platform::isIpLiteral(options.server_name)) {
       SSL_set1_host(ssl, options.server_name.c_str());
     } else if (!options.server_name.empty()) {
       X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), options.server_name.c_str());

@@ -25,11 +25,16 @@ bool sslInitLib();
 void sslSetCertificateDirectory(const std::string& dir);
 // True when both files exist and load as a matching pair.
 bool sslServerCertExists();
+// The path of "SSLCERT.PEM" (the gateway's own certificate).
+std::string sslServerCertPath();
 
 struct ClientOptions {
   std::string server_name;  // SNI and the name verified; empty: no SNI, no name check
   bool verify = true;       // verify the chain against the CA store
-  std::string ca_file;      // extra trusted certificates (PEM), optional
+  bool check_name = true;   // with verify: the certificate must name server_name
+  // Extra trusted certificates (PEM), optional. They are trusted for the
+  // sessions that name this file only, never for other sessions.
+  std::string ca_file;
   int handshake_timeout_ms = 30000;
 };
 

@@ -214,8 +214,32 @@ uint64_t contentLength(std::string_view msg) {
   return std::stoull(v);
 }
 
+// "HTTP/1.x nnn" followed by a blank and the reason, or by the line end.
+MessageCheck MessageScanner::parseStatusLine(std::string_view data) {
+  std::string_view line = data.substr(0, data.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  auto digit = [&](size_t i) { return i < line.size() && line[i] >= '0' && line[i] <= '9'; };
+  if (!startsWithNoCase(line, "HTTP/") || line.size() < 12 || line[5] != '1' || line[6] != '.' ||
+      !digit(7) || line[8] != ' ' || !digit(9) || !digit(10) || !digit(11) ||
+      (line.size() > 12 && line[12] != ' '))
+    return result(MessageState::kMalformed, 0, "Invalid status line");
+  status_ = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
+  http11_ = line[7] >= '1';
+  if (status_ < 100) return result(MessageState::kMalformed, 0, "Invalid status code");
+  // We never ask for another protocol, so a switch cannot be followed.
+  if (status_ == 101) return result(MessageState::kMalformed, 0, "Unexpected protocol switch");
+  no_body_ = interim() || status_ == 204 || status_ == 304 || role_ == MessageRole::kResponseToHead;
+  return result(MessageState::kIncomplete);
+}
+
 MessageCheck MessageScanner::parseHeader(std::string_view data) {
   std::string_view area = data.substr(0, body_offset_);
+  if (isResponse()) {
+    MessageCheck line = parseStatusLine(area);
+    if (line.state != MessageState::kIncomplete) return line;
+    // Framing headers of a bodiless answer describe a body that is not sent.
+    if (no_body_) return result(MessageState::kComplete, body_offset_);
+  }
 
   if (auto te = findHeader(area, "Transfer-Encoding:", 1024); te && !platform::trim(*te).empty()) {
     if (findNoCase(*te, "chunked") == std::string_view::npos)
@@ -235,8 +259,10 @@ MessageCheck MessageScanner::parseHeader(std::string_view data) {
       if (value > limits_.max_message) break;  // far beyond any limit; stop before overflowing
       value = value * 10 + static_cast<uint64_t>(c - '0');
     }
-    if (have_length && value != content_length_)
-      return result(MessageState::kMalformed, 0, "Conflicting Content-Length values");
+    if (have_length && (value != content_length_ || isResponse()))
+      return result(MessageState::kMalformed, 0,
+                    value != content_length_ ? "Conflicting Content-Length values"
+                                             : "Repeated Content-Length");
     have_length = true;
     content_length_ = value;
     if (value > limits_.max_message) too_large = true;
@@ -247,7 +273,11 @@ MessageCheck MessageScanner::parseHeader(std::string_view data) {
     return result(MessageState::kMalformed, 0,
                   "Content-Length together with chunked transfer coding");
   if (too_large || (!chunked_ && body_offset_ + content_length_ > limits_.max_message))
-    return result(MessageState::kTooLarge, 0, "Declared length exceeds MaxHTTPRequestSize");
+    return result(MessageState::kTooLarge, 0,
+                  isResponse() ? "Declared length exceeds MaxHTTPResponseSize"
+                               : "Declared length exceeds MaxHTTPRequestSize");
+  // Neither length nor chunks: the server ends the body by closing.
+  if (isResponse() && !chunked_ && !have_length) until_close_ = true;
 
   if (auto ex = findHeader(area, "Expect:", 256))
     expect_continue_ = findNoCase(*ex, "100-continue") != std::string::npos;
@@ -270,6 +300,7 @@ MessageCheck MessageScanner::scanChunks(std::string_view data) {
         break;
     }
     if (size == 0) {
+      if (isResponse()) return scanTrailer(data, next);
       // Trailer fields are not supported: the last chunk must be followed
       // by the final blank line at once.
       if (data.size() < next + 2) {
@@ -282,7 +313,9 @@ MessageCheck MessageScanner::scanChunks(std::string_view data) {
       return result(MessageState::kMalformed, 0, "Trailer fields are not supported");
     }
     if (body_offset_ + chunk_data_ + size > limits_.max_message)
-      return result(MessageState::kTooLarge, 0, "Chunked body exceeds MaxHTTPRequestSize");
+      return result(MessageState::kTooLarge, 0,
+                    isResponse() ? "Chunked body exceeds MaxHTTPResponseSize"
+                                 : "Chunked body exceeds MaxHTTPRequestSize");
     size_t end = next + static_cast<size_t>(size);
     if (data.size() < end + 2) return result(MessageState::kIncomplete);
     if (data[end] != '\r' || data[end + 1] != '\n')
@@ -292,11 +325,40 @@ MessageCheck MessageScanner::scanChunks(std::string_view data) {
   }
 }
 
+// A response's trailer fields (after the last chunk) carry nothing we use;
+// they are skipped up to the blank line that ends the message, within the
+// header limit.
+MessageCheck MessageScanner::scanTrailer(std::string_view data, size_t pos) {
+  const size_t start = pos;
+  for (;;) {
+    size_t eol = data.find('\n', pos);
+    if (eol == std::string_view::npos || eol - start > limits_.max_header) {
+      if (data.size() - start > limits_.max_header)
+        return result(MessageState::kHeaderTooLarge, 0, "Trailer exceeds the header limit");
+      return result(MessageState::kIncomplete);
+    }
+    if (eol == pos || (eol == pos + 1 && data[pos] == '\r'))
+      return result(MessageState::kComplete, eol + 1);
+    pos = eol + 1;
+  }
+}
+
 MessageCheck MessageScanner::scan(std::string_view data) {
   if (final_) return *final_;
   MessageCheck r;
   if (body_offset_ == 0) {
     size_t n = data.size();
+    // A response must open with "HTTP/": anything else is refused at its
+    // first bytes instead of after a header's worth of junk.
+    if (isResponse()) {
+      constexpr std::string_view kPrefix = "http/";
+      for (size_t i = 0; i < std::min(n, kPrefix.size()); ++i) {
+        if (platform::asciiLower(data[i]) != kPrefix[i]) {
+          final_ = result(MessageState::kMalformed, 0, "Invalid status line");
+          return *final_;
+        }
+      }
+    }
     size_t i = data.find('\n', header_scan_);
     for (; i != std::string_view::npos; i = data.find('\n', i + 1)) {
       if (i + 1 >= n || (data[i + 1] == '\r' && i + 2 >= n)) break;  // cannot tell yet
@@ -316,7 +378,7 @@ MessageCheck MessageScanner::scan(std::string_view data) {
         return *final_;
       }
       if (n > limits_.max_message) {
-        final_ = result(MessageState::kTooLarge, 0, "Message exceeds MaxHTTPRequestSize");
+        final_ = result(MessageState::kTooLarge, 0, tooLargeReason());
         return *final_;
       }
       return result(MessageState::kIncomplete);
@@ -334,12 +396,22 @@ MessageCheck MessageScanner::scan(std::string_view data) {
   }
   if (chunked_) {
     r = scanChunks(data);
-  } else if (data.size() >= body_offset_ + content_length_) {
+  } else if (!until_close_ && data.size() >= body_offset_ + content_length_) {
     r = result(MessageState::kComplete, body_offset_ + static_cast<size_t>(content_length_));
   }
   if (r.state == MessageState::kIncomplete && data.size() > limits_.max_message)
-    r = result(MessageState::kTooLarge, 0, "Message exceeds MaxHTTPRequestSize");
+    r = result(MessageState::kTooLarge, 0, tooLargeReason());
   if (r.state != MessageState::kIncomplete) final_ = r;
+  return r;
+}
+
+MessageCheck MessageScanner::finishAtClose(std::string_view data) {
+  MessageCheck r = scan(data);
+  if (r.state != MessageState::kIncomplete) return r;
+  if (isResponse() && body_offset_ != 0 && until_close_) {
+    final_ = result(MessageState::kComplete, data.size());
+    return *final_;
+  }
   return r;
 }
 

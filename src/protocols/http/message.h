@@ -16,6 +16,15 @@
 // MessageLimits; nothing is allocated for a declared length before the
 // bytes arrive.
 //
+// Requests (the web server) and responses (the outbound client) share the
+// scanner. A response differs in what frames it: its first line must be a
+// status line ("HTTP/1.x nnn"), a 1xx answer is an interim message without
+// a body, 204, 304 and the answer to HEAD carry no body whatever their
+// header says, and a body framed by neither Content-Length nor chunks runs
+// until the server closes. A response with a repeated Content-Length is
+// refused even when the values agree; trailer fields after a response's
+// last chunk are skipped (within the header limit) instead of refused.
+//
 // Pure functions plus a small per-message scanner; thread-safe.
 #pragma once
 
@@ -76,6 +85,9 @@ struct MessageLimits {
   size_t max_header = 64u << 10;   // the header area
 };
 
+// Which side wrote the message (see the top of this file).
+enum class MessageRole { kRequest, kResponse, kResponseToHead };
+
 enum class MessageState {
   kIncomplete,
   kComplete,
@@ -96,10 +108,15 @@ struct MessageCheck {
 // time overall. One message per scanner; reset() for the next.
 class MessageScanner {
  public:
-  explicit MessageScanner(MessageLimits limits = {}) : limits_(limits) {}
+  explicit MessageScanner(MessageLimits limits = {}, MessageRole role = MessageRole::kRequest)
+      : limits_(limits), role_(role) {}
 
   MessageCheck scan(std::string_view data);
-  void reset() { *this = MessageScanner(limits_); }
+  // The connection ended after `data` (the bytes given to scan() so far).
+  // kComplete for a response whose body runs until the close, the earlier
+  // verdict when there was one, kIncomplete for a message cut short.
+  MessageCheck finishAtClose(std::string_view data);
+  void reset() { *this = MessageScanner(limits_, role_); }
 
   bool headerComplete() const { return body_offset_ != 0; }
   size_t bodyOffset() const { return body_offset_; }
@@ -107,11 +124,29 @@ class MessageScanner {
   // The header asked for "100-continue" before sending its body.
   bool expectsContinue() const { return expect_continue_; }
 
+  // Responses, once the header is complete:
+  int statusCode() const { return status_; }
+  // A 1xx answer: complete at the end of its header, the real one follows.
+  bool interim() const { return status_ >= 100 && status_ < 200; }
+  // "HTTP/1.1" or a later 1.x: connections persist unless told otherwise.
+  bool http11() const { return http11_; }
+  // The end of the message is known without the connection closing
+  // (Content-Length, chunks, or no body at all).
+  bool delimited() const { return !until_close_; }
+
  private:
   MessageCheck parseHeader(std::string_view data);
+  MessageCheck parseStatusLine(std::string_view data);
   MessageCheck scanChunks(std::string_view data);
+  MessageCheck scanTrailer(std::string_view data, size_t pos);
+  bool isResponse() const { return role_ != MessageRole::kRequest; }
+  const char* tooLargeReason() const {
+    return isResponse() ? "Message exceeds MaxHTTPResponseSize"
+                        : "Message exceeds MaxHTTPRequestSize";
+  }
 
   MessageLimits limits_;
+  MessageRole role_;
   size_t header_scan_ = 0;  // next position to look for the blank line
   size_t body_offset_ = 0;
   bool chunked_ = false;
@@ -119,6 +154,10 @@ class MessageScanner {
   uint64_t content_length_ = 0;
   size_t chunk_pos_ = 0;     // start of the next chunk-size line
   uint64_t chunk_data_ = 0;  // data bytes of the chunks accepted so far
+  int status_ = 0;
+  bool http11_ = false;
+  bool no_body_ = false;  // 1xx, 204, 304, answer to HEAD
+  bool until_close_ = false;
   std::optional<MessageCheck> final_;
 };
 
