@@ -1,7 +1,7 @@
 #include "service/thread_table.h"
 
 #include "foundation/settings.h"
-#include "http/listeners.h"
+#include "http/server/listeners.h"
 #include "queue/queue_cache.h"
 
 namespace vek::service {

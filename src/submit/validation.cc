@@ -1,0 +1,63 @@
+#include "submit/validation.h"
+
+#include "foundation/link_name.h"
+#include "platform/sanitize.h"
+#include "platform/strings.h"
+#include "submit/content.h"
+
+namespace vek::submit {
+namespace {
+
+// The first one-line value of `m` with a control character: its key.
+std::optional<std::string> controlCharacterKey(const Message& m) {
+  const std::pair<const char*, const std::string*> values[] = {
+      {"Sender", &m.sender},
+      {"Validity", &m.validity},
+      {"ServiceType", &m.service_type},
+      {"BillingInfo", &m.billing_info},
+      {"AcctInfo", &m.acct_info},
+      {"SMSCRoute", &m.route},
+      {"RouteToLocalUser", &m.route_to_local_user},
+      {"ReceiptMessageID", &m.receipt_message_id},
+      {"SMPPOptions", &m.smpp_options},
+  };
+  for (const auto& [key, value] : values)
+    if (platform::hasControlCharacters(*value)) return std::string(key);
+  for (const std::string& route : m.recipient_routes)
+    if (platform::hasControlCharacters(route)) return std::string("SMSCRoute");
+  for (const auto& [name, value] : m.extra_keys)
+    if (platform::hasControlCharacters(name) || platform::hasControlCharacters(value)) return name;
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool isKnownRoute(std::string_view route) {
+  for (const foundation::ConfiguredLink& link : foundation::configuredLinks()) {
+    if (platform::equalsNoCase(link.name, route) ||
+        platform::equalsNoCase(foundation::linkRouteName(link.name), route))
+      return true;
+  }
+  return false;
+}
+
+std::optional<Error> validateMessage(const Message& m) {
+  if (auto key = controlCharacterKey(m))
+    return Error{ErrorKind::kInvalidField, "Invalid character in " + platform::singleLine(*key)};
+  if (m.recipients.empty())
+    return Error{ErrorKind::kNoRecipient, "Invalid format for telephone number."};
+  if (!m.route.empty() && !isKnownRoute(m.route))
+    return Error{ErrorKind::kUnknownRoute, "Unknown smscRoute=" + m.route};
+  const Content& c = m.content;
+  if (!c.udh.empty() && !isHexOctets(c.udh))
+    return Error{ErrorKind::kInvalidHeader,
+                 "Invalid format for UDH (hexadecimal digit characters only)."};
+  const bool has_header = !c.udh.empty() || c.hasPorts();
+  if (c.binary && !has_header && !isHexOctets(c.text))
+    return Error{ErrorKind::kInvalidData,
+                 "Invalid format for Text/Data parameter when binary flag is set (hexadecimal "
+                 "digit characters only)."};
+  return std::nullopt;
+}
+
+}  // namespace vek::submit
