@@ -8,6 +8,7 @@
 #include "encoding/shift_tables.h"
 #include "encoding/user_data_header.h"
 #include "foundation/debug_log.h"
+#include "foundation/settings.h"
 #include "hostlib/host.h"
 #include "platform/strings.h"
 
@@ -167,7 +168,8 @@ class Encoder {
   Checked<EncodedMessage> hex() {
     const std::string data = upperHex(c_.text);
     const size_t header = headerOctets(udh_);
-    const uint8_t dcs = requested();
+    // Octets without a coding asked for would read as 7-bit text (0).
+    const uint8_t dcs = c_.dcs.value_or(options_.binary_dcs);
     if (dcs != 0 && encoding::DCSIsGSM7Bit(dcs)) {
       std::string septets = encoding::UnpackHexToGSMSeptets(data, header);
       if (needsSplitting(UserDataKind::kSeptets, septets.size(), header))
@@ -222,6 +224,7 @@ std::vector<int> parseShiftTables(std::string_view list) {
 EncodeOptions encodeOptionsFromSettings() {
   EncodeOptions o;
   o.split = encoding::splitOptionsFromSettings();
+  o.binary_dcs = static_cast<uint8_t>(foundation::settings()->BinaryDCS);
   auto ini = hostlib::smsIni().current();
   if (auto v = ini->get("SMSGW", "ShiftTables")) o.shift_tables = parseShiftTables(*v);
   return o;

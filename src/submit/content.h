@@ -9,7 +9,8 @@
 //    `shift_tables`; the first that carries it adds "2401%02X" and/or
 //    "2501%02X" to the header and the text goes as packed septets;
 //  - otherwise UCS-2, with a data coding scheme that says so (ucs2Coding).
-// Binary mode: the text as hexadecimal octets after the header; a plain text
+// Binary mode: the text as hexadecimal octets after the header, coded as
+// asked or, when no coding was asked for, with BinaryDCS; a plain text
 // with a header is encoded (GSM septets after the header, or UCS-2)
 // instead of refused. Over one message it is split: as septets, UCS-2
 // units or octets by its data coding scheme.
@@ -41,6 +42,7 @@ struct EncodeOptions {
   std::vector<int> shift_tables;  // ShiftTables: national languages, in order
   encoding::SplitOptions split;   // the long-message settings
   size_t max_segments = kMaxSubmitSegments;
+  uint8_t binary_dcs = 0xF5;  // BinaryDCS: hexadecimal octets without a coding asked for
   // Automatic replies: an unsplit UCS-2 text (SendLongMessagesAsIs) is
   // cut to one message's worth of units.
   bool cut_unsplit_ucs2 = false;

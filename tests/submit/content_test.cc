@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "encoding/gsm_alphabet.h"
 #include "encoding/septet_packing.h"
 #include "encoding/shift_tables.h"
@@ -176,6 +178,37 @@ TEST(ContentTest, Ucs2DataCodingAndPortHeaders) {
   c.udh = "050003aa0201";
   c.source_port = 0;
   EXPECT_EQ(headerWithPorts(c), "0B0003AA020105040B840000");
+}
+
+TEST(ContentTest, BinaryDataWithoutACodingGetsBinaryDCS) {
+  struct Case {
+    const char* what;
+    std::string data;
+    const char* udh;
+    std::optional<uint8_t> dcs;
+    uint8_t want;
+    size_t parts;
+  };
+  const Case cases[] = {
+      {"data", "0102", "", std::nullopt, 0xF5, 1},
+      {"data after a header", "0102", "0605040B8423F0", std::nullopt, 0xF5, 1},
+      {"long data", std::string(2 * 200, 'A'), "", std::nullopt, 0xF5, 2},
+      {"a coding asked for", "0102", "", 0xF6, 0xF6, 1},
+      {"0 asked for", "0102", "", 0x00, 0x00, 1},
+      {"a text after a header stays 7-bit", "hello", "0605040B8423F0", std::nullopt, 0x00, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Message m = textInput(c.data);
+    m.content.binary = true;
+    m.content.udh = c.udh;
+    m.content.dcs = c.dcs;
+    int draws = 0;
+    auto out = encode(m, fixedReference(3, &draws));
+    ASSERT_TRUE(out.ok()) << out.error().text;
+    ASSERT_EQ(out->parts.size(), c.parts);
+    for (const Part& p : out->parts) EXPECT_EQ(p.dcs, c.want);
+  }
 }
 
 }  // namespace
