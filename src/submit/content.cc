@@ -238,6 +238,10 @@ bool isHexOctets(std::string_view text) {
 }
 
 uint8_t ucs2Coding(uint8_t dcs) {
+  // The F0 group (data coding and message class) knows only 7-bit and
+  // 8-bit data: bit 3 would make F8, still 7-bit. UCS-2 with the same class
+  // is the general group's 0x18 plus the class.
+  if ((dcs & 0xF0) == 0xF0) return static_cast<uint8_t>(0x18 | (dcs & 0x03));
   const bool alphabet_group = dcs < 0x40 || dcs > 0xBF || (dcs >= 0x40 && dcs <= 0x4F);
   const uint8_t candidate = alphabet_group ? static_cast<uint8_t>(dcs | 0x08) : kUcs2Coding;
   if (encoding::DCSIsUCS2(candidate)) return candidate;

@@ -68,7 +68,8 @@ std::string headerWithPorts(const Content& c);
 
 // The data coding scheme of UCS-2 text sent with the requested `dcs`: the
 // requested one with bit 3 set (alphabet bits 10) where its coding group
-// has an alphabet, else 0x08.
+// has an alphabet; for the group F0-FF, 0x18 plus the message class (F0
+// gives 18); else 0x08.
 uint8_t ucs2Coding(uint8_t dcs);
 
 // True when `text` is an even number of hexadecimal digits.
