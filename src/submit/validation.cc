@@ -1,5 +1,8 @@
 #include "submit/validation.h"
 
+#include <vector>
+
+#include "encoding/hex_text.h"
 #include "foundation/link_name.h"
 #include "platform/sanitize.h"
 #include "platform/strings.h"
@@ -30,6 +33,20 @@ std::optional<std::string> controlCharacterKey(const Message& m) {
   return std::nullopt;
 }
 
+// What is wrong with a hexadecimal header, for short and long messages
+// alike: its length octet must count the octets after it, and its
+// elements must end exactly there (splitting needs to read them).
+std::optional<std::string> headerProblem(std::string_view udh) {
+  if (udh.empty()) return std::nullopt;
+  const std::vector<uint8_t> o = encoding::hexToOctets(udh);
+  if (size_t{1} + o[0] != o.size()) return std::string("length octet does not match the header");
+  for (size_t i = 1; i < o.size(); i += 2 + o[i + 1]) {
+    if (i + 1 >= o.size() || i + 2 + o[i + 1] > o.size())
+      return std::string("an element runs past the header");
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool isKnownRoute(std::string_view route) {
@@ -52,6 +69,8 @@ std::optional<Error> validateMessage(const Message& m) {
   if (!c.udh.empty() && !isHexOctets(c.udh))
     return Error{ErrorKind::kInvalidHeader,
                  "Invalid format for UDH (hexadecimal digit characters only)."};
+  if (auto problem = headerProblem(c.udh))
+    return Error{ErrorKind::kInvalidHeader, "Invalid format for UDH (" + *problem + ")."};
   const bool has_header = !c.udh.empty() || c.hasPorts();
   if (c.binary && !has_header && !isHexOctets(c.text))
     return Error{ErrorKind::kInvalidData,

@@ -9,7 +9,11 @@
 //   2. no recipient: "Invalid format for telephone number."
 //   3. a route that names no link: "Unknown smscRoute=<route>"
 //   4. a header that is not hexadecimal octets:
-//      "Invalid format for UDH (hexadecimal digit characters only)."
+//      "Invalid format for UDH (hexadecimal digit characters only)."; one
+//      whose length octet does not count the octets after it, or whose
+//      elements do not end exactly there: "Invalid format for UDH (length
+//      octet does not match the header)." / "... (an element runs past the
+//      header)." (the same for a message of one SMS and a long one)
 //   5. binary data without a header that is not hexadecimal octets:
 //      "Invalid format for Text/Data parameter when binary flag is set
 //      (hexadecimal digit characters only)."
