@@ -72,10 +72,14 @@ std::optional<Error> validateMessage(const Message& m) {
   if (auto problem = headerProblem(c.udh))
     return Error{ErrorKind::kInvalidHeader, "Invalid format for UDH (" + *problem + ")."};
   const bool has_header = !c.udh.empty() || c.hasPorts();
-  if (c.binary && !has_header && !isHexOctets(c.text))
+  if (c.binary && !has_header && !isHexOctets(c.text)) {
+    const bool digits_only = isHexOctets(c.text + "0");
     return Error{ErrorKind::kInvalidData,
-                 "Invalid format for Text/Data parameter when binary flag is set (hexadecimal "
-                 "digit characters only)."};
+                 digits_only ? "Invalid format for Text/Data parameter when binary flag is set "
+                               "(odd number of hexadecimal digits)."
+                             : "Invalid format for Text/Data parameter when binary flag is set "
+                               "(hexadecimal digit characters only)."};
+  }
   return std::nullopt;
 }
 

@@ -16,7 +16,9 @@
 //      header)." (the same for a message of one SMS and a long one)
 //   5. binary data without a header that is not hexadecimal octets:
 //      "Invalid format for Text/Data parameter when binary flag is set
-//      (hexadecimal digit characters only)."
+//      (hexadecimal digit characters only).", or, when only its length is
+//      wrong, "... when binary flag is set (odd number of hexadecimal
+//      digits)."
 //
 // A plain text in binary mode with a header (or a port) passes: it is
 // encoded after the header instead.

@@ -49,5 +49,25 @@ TEST(ValidationTest, AMalformedHeaderIsRefusedForShortAndLongMessages) {
   }
 }
 
+TEST(ValidationTest, BinaryDataSaysWhetherItsDigitsOrItsLengthAreWrong) {
+  const std::string digits =
+      "Invalid format for Text/Data parameter when binary flag is set (hexadecimal digit "
+      "characters only).";
+  const std::string odd =
+      "Invalid format for Text/Data parameter when binary flag is set (odd number of hexadecimal "
+      "digits).";
+  const std::pair<const char*, std::string> cases[] = {
+      {"ABC", odd}, {"0", odd}, {"hello", digits}, {"ABG", digits}, {"AB CD", digits},
+  };
+  for (const auto& [data, want] : cases) {
+    auto error = validateMessage(binary(data, ""));
+    ASSERT_TRUE(error.has_value()) << data;
+    EXPECT_EQ(error->kind, ErrorKind::kInvalidData);
+    EXPECT_EQ(error->text, want) << data;
+  }
+  EXPECT_FALSE(validateMessage(binary("ABC", "060504158A0000")).has_value())
+      << "after a header it is a text";
+}
+
 }  // namespace
 }  // namespace vek::submit
