@@ -6,6 +6,7 @@
 #include "queue/naming_counters.h"
 #include "reporting/counters.h"
 #include "reporting/message_log.h"
+#include "submit/limits.h"
 #include "submit/validation.h"
 
 namespace vek::submit {
@@ -108,6 +109,7 @@ void recordFile(const QueuedFile& f, const Message& m, const EncodedMessage& con
 }  // namespace
 
 Checked<Submitted> submitMessage(Message m, const SubmitOptions& options) {
+  fitToLimits(&m);
   if (auto error = validateMessage(m)) return *error;
   const std::function<uint16_t()> next_reference =
       options.next_reference ? options.next_reference

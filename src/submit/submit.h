@@ -6,17 +6,18 @@
 // end renders in its own terms.
 //
 //   submitMessage(m, options):
-//     1. validateMessage               validation.h   (refusals 1-5)
-//     2. encodeMessage                 content.h      (kCannotEncode)
-//     3. for an account's outbound message (submit_user not empty): the
+//     1. fitToLimits                   limits.h
+//     2. validateMessage               validation.h   (refusals 1-5)
+//     3. encodeMessage                 content.h      (kCannotEncode)
+//     4. for an account's outbound message (submit_user not empty): the
 //        quota for recipients x parts messages (kOverQuota, "User account
 //        over quota:  <account>"), then the accounting callback "SMSSend"
 //        (kAccountingRefused with its text); routes it names per
 //        recipient replace the message's
-//     4. queueMessage                  queueing.h
+//     5. queueMessage                  queueing.h
 //        per file: the account's log ("SMSSubmit"), for outbound files the
 //        accounting report and the queue gauge, then options.on_file
-//     5. the submitted counter (received, for the inbound directory) by
+//     6. the submitted counter (received, for the inbound directory) by
 //        the files written; the account charged for them
 //   A recipient whose files could not be written is named in
 //   Submitted::failed_recipients; the others are still queued. Each

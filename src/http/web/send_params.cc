@@ -1,5 +1,8 @@
 #include "http/web/send_params.h"
 
+#include <algorithm>
+
+#include "encoding/dcs.h"
 #include "encoding/hex_text.h"
 #include "foundation/config_rules.h"
 #include "foundation/service_state.h"
@@ -8,11 +11,14 @@
 #include "http/server/params.h"
 #include "platform/sanitize.h"
 #include "platform/strings.h"
+#include "submit/limits.h"
 
 namespace vek::http {
 namespace {
 
 constexpr unsigned kMaxSmppOptions = 100;
+constexpr size_t kMaxSmppOptionValue = 1023;
+constexpr size_t kMaxContinueURL = 1023;
 
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
@@ -31,7 +37,14 @@ class ParamReader {
  public:
   ParamReader(const ParamLookup& params, SendRequest* p) : params_(params), p_(p) {}
 
+  // At most `keep` characters, cut where a UTF-8 sequence starts.
   std::optional<std::string> get(std::string_view name, size_t keep) const {
+    auto v = raw(name, keep + submit::kCutSlack);
+    if (v) v->resize(submit::cutText(*v, keep).size());
+    return v;
+  }
+  // At most `keep` bytes, cut anywhere.
+  std::optional<std::string> raw(std::string_view name, size_t keep) const {
     return params_.get(name, keep + 1);
   }
   // A one-line value: refused (named in invalid_parameter) when it holds a
@@ -76,7 +89,7 @@ void readSmppOptions(const ParamLookup& params, ParamReader& r, SendRequest* p) 
     for (const std::string& s : seen) dup = dup || platform::equalsNoCase(s, *name);
     if (dup) continue;
     seen.push_back(*name);
-    auto value = r.get(*name, 1024);
+    auto value = r.get(*name, kMaxSmppOptionValue);
     if (!value) continue;
     r.check(*name, *name);
     r.check(*name, *value);
@@ -93,13 +106,14 @@ void readExtraArgs(ParamReader& r, SendRequest* p) {
     if (name.empty() || name.find('=') != std::string::npos || platform::hasControlCharacters(name))
       continue;
     std::string value;
-    if (r.line(name, 8192, &value)) p->message.extra_keys.emplace_back(name, std::move(value));
+    if (r.line(name, submit::kMaxExtraValue, &value))
+      p->message.extra_keys.emplace_back(name, std::move(value));
   }
 }
 
 void readSender(ParamReader& r, SendRequest* p) {
   std::string& sender = p->message.sender;
-  if (!r.line("Sender", 150, &sender)) return;
+  if (!r.line("Sender", submit::kMaxSender, &sender)) return;
   size_t colon = sender.rfind(':');
   if (colon == std::string::npos) return;
   if (auto port = portNumber(std::string_view(sender).substr(colon + 1))) {
@@ -177,32 +191,33 @@ SendRequest readSendRequest(const ParamLookup& params, const WebSettings& settin
   submit::Content& c = m.content;
   ParamReader r(params, &p);
 
+  c.pid = r.hexByte("pid").value_or(0);
+  c.dcs = r.hexByte("dcs");
+  if (auto v = r.get("charset", 100)) p.charset = std::string(platform::trim(*v));
   bool has_data = false;
-  if (auto text = r.get("Text", 8192)) {
+  if (auto text = r.raw("Text", submit::kMaxText + submit::kCutSlack)) {
     p.has_text = true;
     c.text = std::move(*text);
-  } else if (auto data = r.get("Data", 8192)) {
+  } else if (auto data = r.raw("Data", submit::kMaxText + submit::kCutSlack)) {
     has_data = true;
     c.text = std::move(*data);
   }
-  if (auto udh = r.get("UDH", 500)) c.udh = std::string(platform::trim(*udh));
-  c.pid = r.hexByte("pid").value_or(0);
-  c.dcs = r.hexByte("dcs");
+  if (auto udh = r.get("UDH", submit::kMaxHeaderDigits)) c.udh = std::string(platform::trim(*udh));
   readSender(r, &p);
-  r.line("Validity", 50, &m.validity);
-  r.line("ServiceType", 100, &m.service_type);
-  r.line("BillingInfo", 100, &m.billing_info);
-  r.line("AcctInfo", 100, &m.acct_info);
-  r.line("SMSCRoute", 100, &m.route);
+  r.line("Validity", submit::kMaxValidity, &m.validity);
+  r.line("ServiceType", submit::kMaxServiceType, &m.service_type);
+  r.line("BillingInfo", submit::kMaxBillingInfo, &m.billing_info);
+  r.line("AcctInfo", submit::kMaxAcctInfo, &m.acct_info);
+  r.line("SMSCRoute", submit::kMaxRoute, &m.route);
   r.flag("ReplyRequested", &m.reply_requested);
   m.receipt_requested = settings.receipt_requested;
   if (!r.flag("Receipt", &m.receipt_requested)) r.flag("ReceiptRequested", &m.receipt_requested);
   r.flag("ReceiptDelivered", &m.receipt_delivered);
   r.flag("ReceiptFailed", &m.receipt_failed);
   r.flag("ReceiptIntransit", &m.receipt_intransit);
-  r.line("ReceiptMessageId", 100, &p.receipt_lookup_id);
+  r.line("ReceiptMessageId", submit::kMaxReceiptMessageId, &p.receipt_lookup_id);
   if (!r.flag("InboundMessage", &p.inbound)) r.flag("InboundMsg", &p.inbound);
-  r.line("LocalUser", 100, &m.route_to_local_user);
+  r.line("LocalUser", submit::kMaxLocalUser, &m.route_to_local_user);
   if (auto v = r.get("SourcePort", 100)) {
     if (auto port = portNumber(*v)) c.source_port = port;
   }
@@ -210,11 +225,15 @@ SendRequest readSendRequest(const ParamLookup& params, const WebSettings& settin
     if (auto port = portNumber(*v)) c.destination_port = port;
   }
   if (auto v = r.get("DelayUntil", 100)) m.delay_until = parseDelayUntil(*v, &p.delay_invalid);
-  if (auto v = r.get("charset", 100)) p.charset = std::string(platform::trim(*v));
-  p.continue_url = checkedContinueURL(r.get("ContinueURL", 1024).value_or(""));
+  p.continue_url = checkedContinueURL(r.get("ContinueURL", kMaxContinueURL).value_or(""));
   readSmppOptions(params, r, &p);
   readExtraArgs(r, &p);
   c.binary = has_data || !c.udh.empty() || c.hasPorts();
+  // Text in another character set is cut as bytes; converted later.
+  const bool utf8 = p.charset.empty() || platform::equalsNoCase(p.charset, "utf-8");
+  const bool ucs2 = c.dcs && encoding::DCSIsUCS2(*c.dcs);
+  c.text.resize(!p.has_text || utf8 ? submit::cutContent(c.text, c.binary, ucs2).size()
+                                    : std::min(c.text.size(), submit::kMaxText));
   return p;
 }
 

@@ -10,6 +10,8 @@
 #include <set>
 
 #include "encoding/base64.h"
+#include "encoding/gsm_alphabet.h"
+#include "encoding/septet_packing.h"
 #include "foundation/service_state.h"
 #include "foundation/settings.h"
 #include "hostlib/accounts.h"
@@ -154,6 +156,103 @@ TEST_F(SubmitServerTest, LongAndNationalTextsAreQueuedAsEncodedSegments) {
       EXPECT_EQ(references.size(), 1u);
       EXPECT_EQ(load(queued[0]).Data.size(), c.first_data);
     }
+  }
+}
+
+// Each value keeps at most its limit: one character less than the size the
+// interface names (the size counts the terminating NUL of its buffer).
+TEST_F(SubmitServerTest, OverLongValuesKeepTheirLimit) {
+  foundation::setExtraHttpArgs({"CustomerRef"});
+  startPlain();
+  struct Case {
+    const char* parameter;
+    size_t sent;
+    std::string queue;  // where the file goes
+    const char* key;    // "" : the value is checked in the answer
+    size_t kept;
+  };
+  const Case cases[] = {
+      {"Sender", 200, "Q", "Sender", 149},
+      {"Validity", 80, "Q", "Validity", 49},
+      {"ServiceType", 150, "Q", "ServiceType", 99},
+      {"BillingInfo", 150, "Q", "BillingInfo", 99},
+      {"AcctInfo", 150, "Q", "AcctInfo", 99},
+      {"SMPPOption_x", 1100, "Q", "SMPPOptions", std::string("SMPPOption_x=").size() + 1023},
+      {"CustomerRef", 8300, "Q", "CustomerRef", 8191},
+      {"LocalUser", 150, "SMS-IN", "RouteToLocalUser", 99},
+      {"ContinueURL", 1100, "Q", "", 1023},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.parameter);
+    fs::remove_all(dir_.file(c.queue));
+    auto r =
+        get("/?PhoneNumber=1&Text=x&" + std::string(c.parameter) + "=" + std::string(c.sent, 'v'));
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status_line(), "HTTP/1.1 200 OK") << r->body();
+    if (*c.key == '\0') {
+      EXPECT_NE(r->body().find("href=\"http://" + std::string(c.kept, 'v') + "\""),
+                std::string::npos);
+      EXPECT_EQ(r->body().find(std::string(c.kept + 1, 'v')), std::string::npos);
+      continue;
+    }
+    auto queued = files(c.queue);
+    ASSERT_EQ(queued.size(), 1u);
+    const std::string text = vek::testing::readText(queued[0]);
+    const std::string key = std::string("\r\n") + c.key + "=";
+    const size_t at = text.find(key);
+    ASSERT_NE(at, std::string::npos) << text;
+    const size_t start = at + key.size();
+    EXPECT_EQ(text.find("\r\n", start) - start, c.kept);
+  }
+  foundation::setExtraHttpArgs({});
+}
+
+// An over-long text or data keeps its limit of 8191 characters, cut where a
+// character (a UTF-8 sequence, a data octet) ends.
+TEST_F(SubmitServerTest, OverLongContentIsCutAtACharacterBoundary) {
+  startPlain();
+  std::string cyrillic;
+  for (int i = 0; i < 4096; ++i) cyrillic += "%D0%96";  // 8192 bytes
+  struct Case {
+    const char* what;
+    std::string content;
+    size_t files;
+    bool ucs2;
+    std::string unit;  // what every unit of the joined data is
+    size_t units;
+  };
+  const Case cases[] = {
+      // 8191 characters of 7-bit text: 54 segments of 153, not UCS-2.
+      {"GSM text", "Text=" + std::string(8192, 'a'), 54, false, "a", 8191},
+      {"Cyrillic text", "Text=" + cyrillic, 62, true, "0416", 4095},
+      {"data", "Data=" + std::string(8192, 'B'), 31, false, "BB", 4095},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir_.file("Q"));
+    auto r = get("/?PhoneNumber=1&" + c.content);
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status_line(), "HTTP/1.1 200 OK") << r->body();
+    auto queued = files();
+    ASSERT_EQ(queued.size(), c.files);
+    std::string joined;
+    for (size_t n = 1; n <= queued.size(); ++n) {
+      // Segment files in part order.
+      const std::string suffix = "-" + std::to_string(n) + ".req";
+      auto it = std::find_if(queued.begin(), queued.end(),
+                             [&](const std::string& p) { return p.ends_with(suffix); });
+      ASSERT_NE(it, queued.end()) << n;
+      queue::SMSMessage m = load(*it);
+      EXPECT_EQ(m.dcs, c.ucs2 ? 0x08 : (c.unit == "BB" ? 0xF5 : 0x00));
+      if (c.unit == "a") {
+        joined += encoding::GSMToUTF8String(encoding::UnpackHexToGSMSeptets(m.Data, 6));
+      } else {
+        joined += m.Data;
+      }
+    }
+    ASSERT_EQ(joined.size(), c.unit.size() * c.units);
+    for (size_t i = 0; i < joined.size(); i += c.unit.size())
+      ASSERT_EQ(joined.substr(i, c.unit.size()), c.unit) << i;
   }
 }
 
