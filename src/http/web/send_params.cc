@@ -7,10 +7,12 @@
 #include "foundation/config_rules.h"
 #include "foundation/service_state.h"
 #include "hostlib/host.h"
+#include "http/server/form_data.h"
 #include "http/server/param_lookup.h"
 #include "http/server/params.h"
 #include "platform/sanitize.h"
 #include "platform/strings.h"
+#include "protocols/http/message.h"
 #include "submit/limits.h"
 
 namespace vek::http {
@@ -122,6 +124,14 @@ void readSender(ParamReader& r, SendRequest* p) {
   }
 }
 
+// A form posted in another character set may say so only in its
+// Content-Type ("...; charset=iso-8859-1").
+std::string postedCharset(std::string_view msg) {
+  if (!platform::startsWithNoCase(msg, "POST ")) return {};
+  const std::string type = httpwire::headerValue(httpwire::headerArea(msg), "Content-Type:");
+  return std::string(platform::trim(headerParameter(type, "charset")));
+}
+
 }  // namespace
 
 WebSettings readWebSettings() {
@@ -193,7 +203,11 @@ SendRequest readSendRequest(const ParamLookup& params, const WebSettings& settin
 
   c.pid = r.hexByte("pid").value_or(0);
   c.dcs = r.hexByte("dcs");
-  if (auto v = r.get("charset", 100)) p.charset = std::string(platform::trim(*v));
+  if (auto v = r.get("charset", 100)) {
+    p.charset = std::string(platform::trim(*v));
+  } else {
+    p.charset = postedCharset(params.message());
+  }
   bool has_data = false;
   if (auto text = r.raw("Text", submit::kMaxText + submit::kCutSlack)) {
     p.has_text = true;

@@ -45,7 +45,7 @@ struct SendRequest {
   // flags, `LocalUser` as RouteToLocalUser, SMPP options, extra keys.
   submit::Message message;
   bool has_text = false;  // the content is `Text`: `charset` applies
-  std::string charset;
+  std::string charset;  // `charset`, else the charset of a POST's Content-Type
   std::string receipt_lookup_id;  // ReceiptMessageId: inject a receipt for it
   bool inbound = false;           // InboundMessage / InboundMsg
   bool delay_invalid = false;     // a DelayUntil that is no time

@@ -256,6 +256,38 @@ TEST_F(SubmitServerTest, OverLongContentIsCutAtACharacterBoundary) {
   }
 }
 
+TEST_F(SubmitServerTest, TheCharsetOfAPostBodyAppliesWithoutACharsetParameter) {
+  startPlain();
+  struct Case {
+    const char* what;
+    std::string content_type;
+    std::string body;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"Content-Type charset", "application/x-www-form-urlencoded; charset=ISO-8859-1",
+       "PhoneNumber=1&Text=%E9t%E9", "\xC3\xA9t\xC3\xA9"},
+      {"quoted", "application/x-www-form-urlencoded; charset=\"windows-1252\"",
+       "PhoneNumber=1&Text=%80", "\xE2\x82\xAC"},
+      {"the parameter wins", "application/x-www-form-urlencoded; charset=iso-8859-1",
+       "PhoneNumber=1&charset=utf-8&Text=%C3%A9", "\xC3\xA9"},
+      {"no charset: UTF-8", "application/x-www-form-urlencoded", "PhoneNumber=1&Text=%C3%A9",
+       "\xC3\xA9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir_.file("Q"));
+    Client client(port_);
+    auto r = client.exchange("POST / HTTP/1.1\r\nHost: t\r\nContent-Type: " + c.content_type +
+                             "\r\nContent-Length: " + std::to_string(c.body.size()) + "\r\n\r\n" +
+                             c.body);
+    ASSERT_TRUE(r);
+    auto queued = files();
+    ASSERT_EQ(queued.size(), 1u) << r->body();
+    EXPECT_EQ(load(queued[0]).Data, c.want);
+  }
+}
+
 TEST_F(SubmitServerTest, RefusedRequestsAnswerTheErrorPageAndWriteNothing) {
   startPlain();
   struct Case {
