@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 
+#include <cassert>
+
 #include "foundation/debug_log.h"
 #include "foundation/settings.h"
 #include "platform/directory_sync.h"
@@ -111,6 +113,7 @@ class JobWriter {
       f.message_id = base;
       if (parts > 1) {
         size_t mark = f.message_id.find(kCounterMark);
+        assert(mark != std::string::npos);  // segment names carry the mark
         f.message_id.replace(mark, kCounterMark.size(), std::to_string(k + 1));
       }
       f.recipient = m_.recipients[recipient];

@@ -1,6 +1,7 @@
 #include "submit/limits.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "encoding/hex_text.h"
 #include "submit/message.h"
@@ -44,6 +45,7 @@ std::string_view cutHexData(std::string_view hex, size_t max, bool ucs2) {
         encoding::hexDigitValue(hex[end - 4]) << 4 | encoding::hexDigitValue(hex[end - 3]);
     if (high >= 0xD8 && high <= 0xDB) end -= 4;  // the pair's other half is cut off
   }
+  assert(end % 2 == 0 && end <= max);
   return hex.substr(0, end);
 }
 

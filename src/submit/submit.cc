@@ -1,5 +1,7 @@
 #include "submit/submit.h"
 
+#include <cassert>
+
 #include "accounting/accounting_callback.h"
 #include "accounting/quota.h"
 #include "foundation/debug_log.h"
@@ -69,6 +71,7 @@ reporting::LoggedContent loggedContent(const Part& part, uint8_t pid) {
 
 void recordFile(const QueuedFile& f, const Message& m, const EncodedMessage& content,
                 const accounting::PreAuthorisation& pre) {
+  assert(f.part < content.parts.size() && f.recipient_index < m.recipients.size());
   const Part& part = content.parts[f.part];
   reporting::UserLogEntry user;
   user.user = m.submit_user;

@@ -269,7 +269,7 @@ void ThreadListenForConnections(int) {
   runListener(kPlain);
 }
 
-void ThreadLsitenForSSLConnections(int) {
+void ThreadListenForSSLConnections(int) {
   runListener(kTls);
 }
 

@@ -2,7 +2,7 @@
 // service calls at start-up and on every reload of "SMSGW.INI".
 //
 // ThreadListenForConnections: the plain listener on `WebPort` (empty or 0:
-// 8800). ThreadLsitenForSSLConnections: the TLS listener on `WebPortSSL`
+// 8800). ThreadListenForSSLConnections: the TLS listener on `WebPortSSL`
 // (0: none; the key is re-read every 5 s). Each listener binds the address
 // of foundation::listenAddress(), registers its socket with
 // foundation::setListeningSocket (-1 when closed), re-reads its port after
@@ -25,7 +25,9 @@ namespace vek::http {
 
 void ThreadListenForConnections(int unused);
 // The thread's registered name keeps its historical spelling.
-void ThreadLsitenForSSLConnections(int unused);
+// Registered as "ThreadLsitenForSSLConnections", the spelling the log
+// readers know.
+void ThreadListenForSSLConnections(int unused);
 
 // Rebuild the allow list (IPRestrictions Allowed%u) / the block list
 // (Blocked%u) when the configured entries differ from the loaded ones;

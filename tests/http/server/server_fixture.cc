@@ -130,7 +130,7 @@ void ServerTest::startListener(int which) {
                                               [] { ThreadListenForConnections(0); }));
   } else {
     ASSERT_TRUE(foundation::startWorkerThread("ThreadLsitenForSSLConnections",
-                                              [] { ThreadLsitenForSSLConnections(0); }));
+                                              [] { ThreadListenForSSLConnections(0); }));
   }
 }
 
