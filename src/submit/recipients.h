@@ -1,14 +1,16 @@
-// The recipient list of a submission: the `Phone` / `PhoneNumber` value
-// split into addresses, distribution lists expanded, each address reduced
-// to the form the queue carries.
+// The recipient list of a submission: a list of addresses as a client
+// writes it (the web interface's `Phone` / `PhoneNumber` value) split into
+// addresses, distribution lists expanded, each address reduced to the form
+// the queue carries.
 //
 // Splitting: at ',', ';' and every character at or below the blank; each
 // item keeps at most 100 characters. An item that names a distribution
-// list ("<item>.TXT" in the list directory, list_store.h) stands for the
-// list's members instead. An address that is not a dotted IP address loses
-// a ":<port>" suffix (the first such port is the destination port) and,
-// unless `allow_alpha`, everything but a leading '+' and its digits;
-// what is left empty is dropped. Each list file is read once per request.
+// list ("<item>.TXT" in the list directory, distribution_lists.h) stands
+// for the list's members instead. An address that is not a dotted IP
+// address loses a ":<port>" suffix (the first such port is the
+// destination port) and, unless `allow_alpha`, everything but a leading
+// '+' and its digits; what is left empty is dropped. Each list file is
+// read once per list.
 //
 // Pure apart from reading the list directory; thread-safe.
 #pragma once

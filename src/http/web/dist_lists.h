@@ -1,5 +1,5 @@
 // Maintenance of distribution lists and the address book over HTTP
-// ("/DLists", "/AddrBook"); the files are list_store.h's.
+// ("/DLists", "/AddrBook"); the files are submit/distribution_lists.h's.
 //
 // /DLists
 //   no DListName                      the index page ("DList Index.htm",
