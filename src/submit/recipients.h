@@ -10,7 +10,7 @@
 // address loses a ":<port>" suffix (the first such port is the
 // destination port) and, unless `allow_alpha`, everything but a leading
 // '+' and its digits; what is left empty is dropped. Each list file is
-// read once per list.
+// read once per call.
 //
 // Pure apart from reading the list directory; thread-safe.
 #pragma once

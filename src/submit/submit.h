@@ -45,10 +45,11 @@
 //    a receipt is a Message made by makeReceipt (receipts.h) and queued to
 //    the inbound directory with submitMessage.
 //  - The inbound local path (a received message for a local account):
-//    a Message with queue_user = the account, its received content as
-//    given (binary with its dcs and UDH), through queueMessage with the
-//    content encoded once (encodeMessage does not split messages for the
-//    inbound directory).
+//    a Message with queue_user = the account, written by queueMessage with
+//    an EncodedMessage of one Part that holds the data as the link
+//    delivered it (no second encoding); the received-message key order
+//    ("[SMS]", ModemName, ...) is a FileLayout of its own, to be added
+//    beside kSmppServer in request_file.h.
 //
 // Thread-safe: any number of front-end threads submit at once.
 #pragma once
