@@ -13,7 +13,10 @@
 # Cases (one line each):
 #   gateway        -- submissions for SECONDS (one recipient, short text, each
 #                     a new recipient) over C keep-alive connections; rate =
-#                     request files found in the queue / wrk's run time
+#                     request files found in the queue / wrk's run time;
+#                     cpu_us_per_file = the gateway's CPU time (user + system,
+#                     /proc) during the run / files (steadier than the rate
+#                     on a machine shared with other work)
 #   gateway-sync   -- the same with SyncQueueWrites=Yes (-s)
 #   kannel         -- ../shared/oracles/kannel/kannel-bench.sh -g wrk -c C -n N
 #                     (HTTP sendsms to an SMPP simulator; end-to-end rate)
@@ -65,6 +68,11 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# CPU clock ticks (user + system) the process has used so far.
+cpu_ticks() {
+  awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"
+}
+
 # run_gateway NAME SYNC: prints one JSON line for the case
 run_gateway() {
   local name=$1 sync=$2 port
@@ -84,16 +92,20 @@ run_gateway() {
   echo "$probe" | grep -q "MessageID=" || { echo "probe failed: $probe" >&2; cat "$DATA/gateway.out" >&2; exit 1; }
   local before after wrk_line
   before=$(find "$DATA/Q" -name '*.req' | wc -l)
+  local cpu_before cpu_after
+  cpu_before=$(cpu_ticks "$GWPID")
   wrk_line=$(wrk -t1 -c"$C" -d"${D}s" -s "$HERE/http_submit.lua" "http://127.0.0.1:$port/" | tail -1)
+  cpu_after=$(cpu_ticks "$GWPID")
   after=$(find "$DATA/Q" -name '*.req' | wc -l)
   node -e '
-    const [name, line, files, c] = process.argv.slice(1);
+    const [name, line, files, c, ticks, hz] = process.argv.slice(1);
     const w = JSON.parse(line);
     console.log(JSON.stringify({case: name, connections: +c, requests: w.requests,
       files_in_queue: +files, duration_s: w.duration_s,
       files_per_s: Math.round(files / w.duration_s), http_req_per_s: w.req_per_s,
+      cpu_us_per_file: Math.round(ticks / hz * 1e6 / files),
       http_errors: w.errors, non2xx: w.non2xx3xx, p50_ms: w.p50_ms, p99_ms: w.p99_ms}));' \
-    "$name" "$wrk_line" "$((after - before))" "$C"
+    "$name" "$wrk_line" "$((after - before))" "$C" "$((cpu_after - cpu_before))" "$(getconf CLK_TCK)"
   stop_gateway
 }
 

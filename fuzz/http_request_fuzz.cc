@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "http/params.h"
-#include "http/request_reader.h"
+#include "http/server/params.h"
+#include "http/server/request_reader.h"
 #include "protocols/http/message.h"
 
 namespace {

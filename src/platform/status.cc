@@ -19,7 +19,7 @@ Status Status::fromErrno(int err, std::string_view op, std::string_view what) {
   char buf[128];
   // GNU strerror_r returns the text, which may or may not live in buf.
   text += strerror_r(err, buf, sizeof buf);
-  return Status(err == 0 ? -1 : err, std::move(text));
+  return Status(StatusKind::kIo, err == 0 ? -1 : err, std::move(text));
 }
 
 }  // namespace vek::platform

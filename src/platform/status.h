@@ -1,8 +1,9 @@
-// Status: the result of an operation that can fail, with the system error
-// number captured at the failure and a one-line text naming the cause.
+// Status: the result of an operation that can fail: a kind that says what
+// the caller can do about it, the system error number captured at the
+// failure, and a one-line text naming the cause.
 //
 // A default-constructed Status is success. Statuses are plain values: copy
-// them, compare code(), print message(). Thread-compatible.
+// them, branch on kind(), print message(). Thread-compatible.
 #pragma once
 
 #include <string>
@@ -11,27 +12,54 @@
 
 namespace vek::platform {
 
+// What a failure means to the caller. Every layer uses the kinds the same
+// way; a layer that must tell its client more (a protocol's own error
+// codes) keeps its own reason beside the Status, never instead of it.
+enum class StatusKind {
+  kOk,
+  kInvalid,   // the input is wrong: the same input will fail again
+  kNotFound,  // what was named does not exist
+  kRefused,   // a rule or a policy said no (rights, quota, accounting)
+  kTryLater,  // not now: busy, full, throttled, timed out
+  kIo,        // a system call failed; code() holds its errno
+  kCorrupt,   // stored or received bytes cannot be read
+  kFailed,    // any other failure
+};
+
 class [[nodiscard]] Status {
  public:
   Status() = default;
 
   static Status success() { return Status(); }
-  // A failure with `text` and an optional errno value.
+  // A failure with `text` and an optional errno value: kind kIo with an
+  // errno, kFailed without.
   static Status error(std::string text, int code = -1) {
-    return Status(code == 0 ? -1 : code, std::move(text));
+    return Status(code > 0 ? StatusKind::kIo : StatusKind::kFailed, code == 0 ? -1 : code,
+                  std::move(text));
   }
-  // Captures errno now: "<op> <what>: <strerror>".
+  static Status make(StatusKind kind, std::string text) {
+    return Status(kind == StatusKind::kOk ? StatusKind::kFailed : kind, -1, std::move(text));
+  }
+  static Status invalid(std::string text) { return make(StatusKind::kInvalid, std::move(text)); }
+  static Status notFound(std::string text) { return make(StatusKind::kNotFound, std::move(text)); }
+  static Status refused(std::string text) { return make(StatusKind::kRefused, std::move(text)); }
+  static Status tryLater(std::string text) { return make(StatusKind::kTryLater, std::move(text)); }
+  static Status corrupt(std::string text) { return make(StatusKind::kCorrupt, std::move(text)); }
+  // Captures errno now: "<op> <what>: <strerror>", kind kIo.
   static Status fromErrno(std::string_view op, std::string_view what);
   static Status fromErrno(int err, std::string_view op, std::string_view what);
 
   bool ok() const { return code_ == 0; }
   explicit operator bool() const { return ok(); }
+  StatusKind kind() const { return kind_; }
   // errno of the failure, -1 for a failure without one, 0 for success.
   int code() const { return code_; }
   const std::string& message() const { return text_; }
 
  private:
-  Status(int code, std::string text) : code_(code), text_(std::move(text)) {}
+  Status(StatusKind kind, int code, std::string text)
+      : kind_(kind), code_(code), text_(std::move(text)) {}
+  StatusKind kind_ = StatusKind::kOk;
   int code_ = 0;
   std::string text_;
 };

@@ -1,7 +1,7 @@
 #include "service/thread_table.h"
 
 #include "foundation/settings.h"
-#include "http/listeners.h"
+#include "http/server/listeners.h"
 #include "queue/queue_cache.h"
 
 namespace vek::service {
@@ -17,7 +17,7 @@ const ThreadRow kThreads[] = {
     {"ThreadListenForConnections", Phase::kBeforeReport, nullptr, http::ThreadListenForConnections,
      0, nullptr, nullptr},
     {"ThreadLsitenForSSLConnections", Phase::kBeforeReport, serverCertificateExists,
-     http::ThreadLsitenForSSLConnections, 0, nullptr, nullptr},
+     http::ThreadListenForSSLConnections, 0, nullptr, nullptr},
     {"ThreadProcessQCache", Phase::kBeforeReport,
      [](const StartupContext&) { return foundation::settings()->UseQCache; },
      queue::ThreadProcessQCache, 0, nullptr, nullptr},
