@@ -198,7 +198,7 @@ int Session::service(milliseconds wait) {
   for (;;) {
     size_t len = 0;
     Frame f = Frame::kNone;
-    while (!holdInput() && (f = nextFrame(&len)) == Frame::kReady) {
+    while (!inputPaused() && (f = nextFrame(&len)) == Frame::kReady) {
       const uint8_t* data = rbuf_.data() + rstart_;
       rstart_ += len;
       handleFrame(data, len);
@@ -219,7 +219,7 @@ int Session::service(milliseconds wait) {
       markBroken("framing lost after a bad command_length, connection closed");
       return -1;
     }
-    if (holdInput()) break;
+    if (inputPaused()) break;
     // Wait only while nothing was handled; then take what is already there.
     // A read that left room in the buffer emptied the socket: no need to ask again.
     if (handled > 0 && drained_) break;
@@ -251,6 +251,17 @@ void Session::handleFrame(const uint8_t* data, size_t length) {
   if (protocolDebug()) logPdu("received", rx_, length);
   onActivity(rx_.command_id);
   if (cmd::isResponse(rx_.command_id)) {
+    if (st == status::kInvCmdId) {
+      // A response to no command we know: say so rather than drop it unseen.
+      foundation::DebugLogf("SMPPConnection", "%s: unknown response 0x%08X seq=%u", name_.c_str(),
+                            rx_.command_id, rx_.sequence);
+      Pdu nack;
+      nack.command_id = cmd::kGenericNack;
+      nack.command_status = status::kInvCmdId;
+      nack.sequence = rx_.sequence;
+      send(nack);
+      return;
+    }
     handleResponse(rx_, st);
     return;
   }
@@ -282,6 +293,11 @@ bool Session::answerLinkRequest(const Pdu& pdu) {
 
 void Session::handleResponse(const Pdu& pdu, uint32_t decode_status) {
   bool nack = pdu.command_id == cmd::kGenericNack;
+  if (decode_status == status::kOk && pdu.command_status == status::kOk &&
+      pdu.command_id == cmd::kSubmitSmResp && pdu.message_id.empty())
+    foundation::DebugLogf("SMPPConnection",
+                          "%s: submit_sm_resp seq=%u accepted without a message id", name_.c_str(),
+                          pdu.sequence);
   if (sync_seq_ != 0 && pdu.sequence == sync_seq_ && (nack || pdu.command_id == sync_expected_)) {
     sync_resp_ = pdu;
     if (decode_status != status::kOk) {

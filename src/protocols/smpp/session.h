@@ -114,6 +114,10 @@ class Session {
   virtual void onActivity(uint32_t /*command_id*/) {}
   // True while further input must wait (a bind awaiting the gateway's decision).
   virtual bool holdInput() const { return false; }
+  // Input also waits once the synchronous request has its answer, so that
+  // the caller acts on it (a bind_resp makes the link bound) before the PDUs
+  // behind it are handled.
+  bool inputPaused() const { return holdInput() || (sync_seq_ != 0 && sync_done_); }
   void markBroken(const char* why);
   uint32_t nextSequence();
 
