@@ -21,12 +21,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/byte_io.h"
+#include "protocols/input_buffer.h"
 #include "protocols/smpp/async_submit.h"
 #include "protocols/smpp/pdu.h"
+#include "protocols/submit_window.h"
 #include "tls/stream.h"
 
 namespace vek::smpp {
@@ -122,12 +123,6 @@ class Session {
   uint32_t nextSequence();
 
  private:
-  struct Pending {
-    std::shared_ptr<AsyncSubmit> ctx;
-    uint32_t expected = 0;  // the response command id
-    std::chrono::steady_clock::time_point sent;
-  };
-
   enum class Frame { kNone, kReady, kBad };
   Frame nextFrame(size_t* length);
   bool fill(milliseconds wait);
@@ -149,9 +144,7 @@ class Session {
   milliseconds command_timeout_ = kDefaultCommandTimeout;
   uint32_t sequence_ = 0;
 
-  std::vector<uint8_t> rbuf_;
-  size_t rstart_ = 0, rend_ = 0;
-  bool drained_ = false;  // the last read took all the socket had (plain sockets)
+  protocols::InputBuffer in_;
   Pdu rx_;
   platform::ByteWriter tx_;
 
@@ -159,7 +152,7 @@ class Session {
   uint32_t sync_expected_ = 0;
   bool sync_done_ = false;
   Pdu sync_resp_;
-  std::unordered_map<uint32_t, Pending> pending_;
+  protocols::SubmitWindow pending_;  // asynchronous requests by sequence number
   std::chrono::steady_clock::time_point last_rx_{};
   std::chrono::steady_clock::time_point last_timeout_check_{};
 };
