@@ -28,6 +28,15 @@ inline uint16_t freePort() {
   return fd.ok() ? platform::localPort(fd->get()) : 0;
 }
 
+// True when a socket listens on 127.0.0.1:port (read from /proc, without
+// connecting: some peers serve only the first connection they accept).
+inline bool listening(uint16_t port) {
+  std::string table = vek::testing::readText("/proc/net/tcp");
+  char want[32];
+  std::snprintf(want, sizeof want, ":%04X 00000000:0000 0A", port);
+  return table.find(want) != std::string::npos;
+}
+
 // A peer program listening on a free port, killed when the test ends.
 // `argv` gets "--port <port>" appended.
 class PeerProcess {
@@ -39,8 +48,7 @@ class PeerProcess {
     auto child = platform::ChildProcess::spawn(o);
     EXPECT_TRUE(child.ok()) << child.status().message();
     if (child.ok()) child_ = std::move(*child);
-    ready_ = vek::testing::waitUntil(
-        [&] { return platform::connectTcp("127.0.0.1", port_, 200).ok(); }, 10s);
+    ready_ = vek::testing::waitUntil([&] { return listening(port_); }, 10s);
   }
   ~PeerProcess() { child_.kill(); }
   uint16_t port() const { return port_; }
@@ -208,7 +216,7 @@ inline std::vector<std::string> dissect(const std::vector<std::string>& frames,
   std::string hex;
   for (const auto& f : frames) {
     for (size_t i = 0; i < f.size(); i += 16) {
-      char line[16];
+      char line[24];
       std::snprintf(line, sizeof line, "%06zx", i);
       hex += line;
       for (size_t j = i; j < std::min(f.size(), i + 16); ++j) {

@@ -208,7 +208,9 @@ TEST(UcpLinkTest, TheCallbackDecidesHowADeliveryIsAnswered) {
       Frame r = link.read();
       EXPECT_EQ(r.trn, 40 + answer);
       EXPECT_EQ(r.fields[0], answer ? "A" : "N");
-      if (answer) EXPECT_EQ(r.fields[2], "1234:010126120000");
+      if (answer) {
+        EXPECT_EQ(r.fields[2], "1234:010126120000");
+      }
     });
     bool error = false;
     for (int i = 0; i < 20; ++i) UCPYield(link.conn, 10ms, &error);
@@ -384,7 +386,9 @@ TEST(UcpOracleTest, DeliveriesOverTheReceivePort) {
   std::scoped_lock lk(inbox.mu);
   for (const auto& m : inbox.items) {
     EXPECT_EQ(m.link_name, "UCP - receive");
-    if (m.flags & flag::kIsReceipt) EXPECT_EQ(m.smsc_message_id, id);
+    if (m.flags & flag::kIsReceipt) {
+      EXPECT_EQ(m.smsc_message_id, id);
+    }
   }
 }
 
