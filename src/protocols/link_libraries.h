@@ -29,9 +29,6 @@ bool libraryPresent(LinkLibrary which);
 // UCP / CIMD counterparts.
 const char* libraryFailureText(LinkLibrary which);
 
-// A message received on a link, as every engine hands it to the gateway
-// (protocols/messages.h).
-
 // The UCP/EMI library (protocols/ucp/client.h for the entries' contracts).
 // Required: the entries the gateway cannot do without; the asynchronous
 // submit, the unbind and the ReceivePort entries are optional (a missing
