@@ -1,5 +1,7 @@
 #include "protocols/message_fields.h"
 
+#include <algorithm>
+
 #include "encoding/dcs.h"
 #include "encoding/gsm_alphabet.h"
 #include "encoding/septet_packing.h"
@@ -8,6 +10,10 @@
 #include "protocols/smpp/text.h"
 
 namespace vek::protocols {
+
+namespace {
+constexpr int64_t kMaxValidityMinutes = 63 * 7 * 1440;
+}  // namespace
 
 std::string paramValue(std::string_view params, std::string_view key) {
   for (const auto& item : platform::split(params, ";")) {
@@ -29,7 +35,9 @@ Validity parseValidity(std::string_view text) {
   if ((unit == 'd' || unit == 'h' || unit == 'm') && count.size() <= 6 &&
       platform::isAllDigits(count)) {
     int64_t n = platform::parseLeadingInt(count);
-    v.minutes = unit == 'd' ? n * 1440 : unit == 'h' ? n * 60 : n;
+    // No centre keeps a message longer than the 63 weeks a relative validity
+    // can say; a longer one is cut there.
+    v.minutes = std::min(unit == 'd' ? n * 1440 : unit == 'h' ? n * 60 : n, kMaxValidityMinutes);
     if (v.minutes > 0) v.kind = Validity::kRelative;
     return v;
   }
