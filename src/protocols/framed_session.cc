@@ -131,6 +131,7 @@ bool FramedSession::complete(uint32_t number, uint32_t kind, Answer answer) {
 
 FramedSession::Next FramedSession::nextFrame(size_t* start, size_t* length, std::string* why) {
   auto data = in_.data();
+  if (data.empty()) return Next::kNone;
   const uint8_t* stx = static_cast<const uint8_t*>(std::memchr(data.data(), kStx, data.size()));
   size_t skip = stx == nullptr ? data.size() : static_cast<size_t>(stx - data.data());
   if (skip > 0) {
