@@ -57,21 +57,38 @@ void appendElement(std::string* out, uint8_t code) {
   }
 }
 
+// Lookups built once: the GSM code of each two-character combination
+// (-1 for none), and the UTF-8 text of each code and extension code.
+struct Tables {
+  std::array<std::array<int8_t, 128>, 128> code_of{};
+  std::array<std::string, 128> basic, extension;
+  Tables() {
+    for (auto& row : code_of) row.fill(-1);
+    for (int code = 0; code < 128; ++code) {
+      const char* combo = kCombination[code];
+      if (*combo) code_of[combo[0] & 0x7F][combo[1] & 0x7F] = static_cast<int8_t>(code);
+      basic[code] = encoding::GSMToUTF8String(std::string(1, static_cast<char>(code)));
+      extension[code] = encoding::GSMToUTF8String(
+          std::string{static_cast<char>(kEscape), static_cast<char>(code)});
+    }
+    code_of['a']['0'] = 0x00;  // "_a0" is '@' too
+  }
+};
+
+const Tables& tables() {
+  static const Tables t;
+  return t;
+}
+
 // One element at `*pos`: a GSM code, or -1 with *raw set to a character
 // that is not one (a raw octet read as ISO 8859-1).
 int readElement(std::string_view v, size_t* pos, char32_t* raw) {
-  unsigned char c = static_cast<unsigned char>(v[*pos]);
+  auto c = static_cast<unsigned char>(v[*pos]);
   if (c == '_' && *pos + 2 < v.size()) {
-    std::string_view pair = v.substr(*pos + 1, 2);
-    if (pair == "a0") {
+    auto a = static_cast<unsigned char>(v[*pos + 1]), b = static_cast<unsigned char>(v[*pos + 2]);
+    if (a < 128 && b < 128 && tables().code_of[a][b] >= 0) {
       *pos += 3;
-      return 0x00;
-    }
-    for (int code = 0; code < 128; ++code) {
-      if (pair == kCombination[code]) {
-        *pos += 3;
-        return code;
-      }
+      return tables().code_of[a][b];
     }
   }
   *pos += 1;
@@ -101,6 +118,7 @@ std::string septetsToUserData(std::string_view septets) {
 }
 
 std::string userDataToText(std::string_view value) {
+  const Tables& t = tables();
   std::string out;
   out.reserve(value.size());
   size_t pos = 0;
@@ -109,21 +127,16 @@ std::string userDataToText(std::string_view value) {
     int code = readElement(value, &pos, &raw);
     if (code == kEscape) {
       if (pos >= value.size()) break;
-      char32_t raw2 = 0;
-      int ext = readElement(value, &pos, &raw2);
-      if (ext < 0) {
-        encoding::appendUtf8(&out, raw2);
-        continue;
-      }
-      out += encoding::GSMToUTF8String(
-          std::string{static_cast<char>(kEscape), static_cast<char>(ext)});
-      continue;
-    }
-    if (code < 0) {
+      int ext = readElement(value, &pos, &raw);
+      if (ext < 0)
+        encoding::appendUtf8(&out, raw);
+      else
+        out += t.extension[ext];
+    } else if (code < 0) {
       encoding::appendUtf8(&out, raw);
-      continue;
+    } else {
+      out += t.basic[code];
     }
-    out += encoding::GSMToUTF8String(std::string(1, static_cast<char>(code)));
   }
   return out;
 }
