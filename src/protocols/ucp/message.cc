@@ -221,7 +221,7 @@ uint32_t buildSubmitFields(const OutboundMessage& m, std::vector<std::string>* f
   if (s.size() > 1 && s[0] == '+' && s.size() <= kMaxAddressDigits + 1 &&
       platform::isAllDigits(std::string_view(s).substr(1))) {
     f[kOAdC] = s.substr(1);
-    f[kOTOA] = "1139";
+    f[kOTOA].assign("1139");
   } else if (!s.empty() && s.size() <= kMaxAddressDigits && platform::isAllDigits(s)) {
     f[kOAdC] = s;
   } else if (!s.empty()) {
@@ -230,17 +230,17 @@ uint32_t buildSubmitFields(const OutboundMessage& m, std::vector<std::string>* f
       *why = "alphanumeric sender longer than 11 characters";
       return ec::kSyntax;
     }
-    f[kOTOA] = "5039";
+    f[kOTOA].assign("5039");
   }
   if (m.flags & (flag::kReceiptRequested | flag::kNonDeliveryReceiptRequested)) {
-    f[kNRq] = "1";
+    f[kNRq].assign(1, '1');
     // 1 delivered, 2 not delivered.
-    f[kNT] = (m.flags & flag::kReceiptRequested) ? "3" : "2";
-    f[kNPID] = "0539";
+    f[kNT].assign(1, (m.flags & flag::kReceiptRequested) ? '3' : '2');
+    f[kNPID].assign("0539");
   }
   f[kVP] = validityToVp(protocols::paramValue(m.params, "Validity"));
   if (m.pid != 0) f[kRPID] = platform::format("%04u", m.pid);
-  if (m.flags & flag::kReplyRequested) f[kRPLy] = "1";
+  if (m.flags & flag::kReplyRequested) f[kRPLy].assign(1, '1');
 
   protocols::UserData ud;
   if (!protocols::prepareUserData(m, &ud)) {
@@ -258,17 +258,17 @@ uint32_t buildSubmitFields(const OutboundMessage& m, std::vector<std::string>* f
                          ? protocols::septetsToText(ud.data, ud.udh)
                          : std::string();
   if (ud.kind == protocols::UserData::kSeptets && allLatin1(text)) {
-    f[kMT] = "3";
+    f[kMT].assign(1, '3');
     f[kMsg] = ira(smpp::utf8ToLatin1(text));
   } else if (ud.kind == protocols::UserData::kSeptets) {
-    f[kMT] = "4";
+    f[kMT].assign(1, '4');
     f[kNB] = std::to_string(ud.data.size() * 7);
     f[kMsg] = encoding::PackGSMSeptetsToHex(ud.data, 0);
   } else {
-    f[kMT] = "4";
+    f[kMT].assign(1, '4');
     f[kNB] = std::to_string(ud.data.size() * 8);
     f[kMsg] = platform::toHex(ud.data);
-    if (ud.kind == protocols::UserData::kOctets) f[kDCs] = "1";
+    if (ud.kind == protocols::UserData::kOctets) f[kDCs].assign(1, '1');
   }
   size_t length = 0;
   for (const auto& field : f) length += field.size() + 1;
