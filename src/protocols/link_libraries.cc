@@ -16,14 +16,36 @@ bool CimdLibrary::complete() const {
          CIMDCheckLinkStatus && CIMDEnquireLink && CIMDSetDebugMode;
 }
 
-// No UCP or CIMD2 engine is linked in yet: empty tables, absent libraries.
 const UcpLibrary& ucpLibrary() {
-  static const UcpLibrary table{};
+  static const UcpLibrary table = {
+      &ucp::UCPConnect,         &ucp::UCPBind,
+      &ucp::UCPSubmitMessage,   &ucp::UCPSubmitMessageAsync,
+      &ucp::UCPErrorText,       &ucp::UCPSetReceiveMessageCallback,
+      &ucp::UCPYield,           &ucp::UCPCheckLinkStatus,
+      &ucp::UCPEnquireLink,     &ucp::UCPSetDebugMode,
+      &ucp::UCPUnbind,          &ucp::UCPAccept,
+      &ucp::UCPServeConnection,
+  };
   return table;
 }
 
 const CimdLibrary& cimdLibrary() {
-  static const CimdLibrary table{};
+  static const CimdLibrary table = {
+      &cimd::CIMDConnect,
+      &cimd::CIMDBind,
+      &cimd::CIMDSubmitMessage,
+      &cimd::CIMDSubmitMessageAsync,
+      &cimd::CIMDErrorText,
+      &cimd::CIMDSetReceiveMessageCallback,
+      &cimd::CIMDSetReceiveMessageCallbackEx,
+      &cimd::CIMDYield,
+      &cimd::CIMDCheckLinkStatus,
+      &cimd::CIMDEnquireLink,
+      &cimd::CIMDSetDebugMode,
+      &cimd::CIMDUnbind,
+      &cimd::CIMDAccept,
+      &cimd::CIMDServeConnection,
+  };
   return table;
 }
 

@@ -4,18 +4,19 @@
 // Each library is one table of entry points. A library is present only when
 // its table is complete; otherwise every link of its kind fails with
 // "<KIND> Failure -- Support DLL <NAME> did not initialize" (the wording
-// operators know from the original gateway). The UCP and CIMD2 engines fill
-// their tables when they exist; until then their tables are empty and those
-// link kinds report their failure text. Tables are immutable; any thread may
-// read them.
+// operators know). Tables are immutable; any thread may read them.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
-#include "protocols/smpp/message.h"
+#include "protocols/async_submit.h"
+#include "protocols/cimd/client.h"
+#include "protocols/messages.h"
+#include "protocols/ucp/client.h"
 #include "tls/stream.h"
 
 namespace vek::protocols {
@@ -28,47 +29,73 @@ bool libraryPresent(LinkLibrary which);
 // UCP / CIMD counterparts.
 const char* libraryFailureText(LinkLibrary which);
 
-// A message received on a link, as every engine hands it to the gateway.
-using InboundMessage = smpp::InboundMessage;
-// Returns 1 when the gateway took the message (it is then acknowledged).
-using ReceiveCallback = std::function<int(const InboundMessage&)>;
-
-// UCP/EMI and CIMD2 follow the SMPP pattern: the gateway connects the
-// socket, the engine logs in with a user name and password, a submit returns
-// 0 or an error code, and yield services the connection for a while.
-class UcpConnection;
+// The UCP/EMI library (protocols/ucp/client.h for the entries' contracts).
+// Required: the entries the gateway cannot do without; the asynchronous
+// submit, the unbind and the ReceivePort entries are optional (a missing
+// asynchronous entry means synchronous submits).
 struct UcpLibrary {
-  uint32_t (*UCPConnect)(UcpConnection& conn, tls::Stream stream, const std::string& link_name,
+  uint32_t (*UCPConnect)(ucp::Connection& conn, tls::Stream stream, const std::string& link_name,
                          const std::string& host, uint16_t port);
-  uint32_t (*UCPBind)(UcpConnection& conn, const std::string& user, const std::string& password);
-  uint32_t (*UCPSubmitMessage)(UcpConnection& conn, const smpp::OutboundMessage& message,
-                               std::string* message_id);
+  uint32_t (*UCPBind)(ucp::Connection& conn, const std::string& user, const std::string& password);
+  uint32_t (*UCPSubmitMessage)(ucp::Connection& conn, const std::string& sender,
+                               const std::string& recipient, uint8_t pid, uint8_t dcs,
+                               const std::string& udh, const std::string& data, uint32_t flags,
+                               bool binary, std::string* message_id,
+                               const std::string& request_file, const std::string& params);
+  // Optional.
+  uint32_t (*UCPSubmitMessageAsync)(ucp::Connection& conn, const std::string& sender,
+                                    const std::string& recipient, uint8_t pid, uint8_t dcs,
+                                    const std::string& udh, const std::string& data, uint32_t flags,
+                                    bool binary, const std::string& request_file,
+                                    const std::string& params, std::shared_ptr<AsyncSubmit> ctx);
   std::string (*UCPErrorText)(uint32_t code);
   void (*UCPSetReceiveMessageCallback)(ReceiveCallback callback);
-  int (*UCPYield)(UcpConnection& conn, std::chrono::milliseconds wait, bool* connection_error);
-  int (*UCPCheckLinkStatus)(UcpConnection& conn);
-  uint32_t (*UCPEnquireLink)(UcpConnection& conn);
+  int (*UCPYield)(ucp::Connection& conn, std::chrono::milliseconds wait, bool* connection_error);
+  int (*UCPCheckLinkStatus)(ucp::Connection& conn);
+  uint32_t (*UCPEnquireLink)(ucp::Connection& conn);
   void (*UCPSetDebugMode)(int on);
+  // Optional.
+  uint32_t (*UCPUnbind)(ucp::Connection& conn);
+  uint32_t (*UCPAccept)(ucp::Connection& conn, tls::Stream stream, const std::string& link_name);
+  int (*UCPServeConnection)(tls::Stream stream, const std::string& link_name,
+                            const std::string& peer_address, const std::function<bool()>& stop);
   bool complete() const;
 };
 
-class CimdConnection;
+// The CIMD2 library (protocols/cimd/client.h); every entry takes the link
+// name first. Optional as for UCP.
 struct CimdLibrary {
-  uint32_t (*CIMDConnect)(const std::string& link_name, CimdConnection& conn, tls::Stream stream,
+  uint32_t (*CIMDConnect)(const std::string& link_name, cimd::Connection& conn, tls::Stream stream,
                           const std::string& host, uint16_t port);
-  uint32_t (*CIMDBind)(const std::string& link_name, CimdConnection& conn, const std::string& user,
-                       const std::string& password);
-  uint32_t (*CIMDSubmitMessage)(const std::string& link_name, CimdConnection& conn,
-                                const smpp::OutboundMessage& message, std::string* message_id);
+  uint32_t (*CIMDBind)(const std::string& link_name, cimd::Connection& conn,
+                       const std::string& user, const std::string& password);
+  uint32_t (*CIMDSubmitMessage)(const std::string& link_name, cimd::Connection& conn,
+                                const std::string& sender, const std::string& recipient,
+                                uint8_t pid, uint8_t dcs, const std::string& udh,
+                                const std::string& data, uint32_t flags, bool binary,
+                                std::string* message_id, const std::string& request_file,
+                                const std::string& params);
+  // Optional.
+  uint32_t (*CIMDSubmitMessageAsync)(const std::string& link_name, cimd::Connection& conn,
+                                     const std::string& sender, const std::string& recipient,
+                                     uint8_t pid, uint8_t dcs, const std::string& udh,
+                                     const std::string& data, uint32_t flags, bool binary,
+                                     const std::string& request_file, const std::string& params,
+                                     std::shared_ptr<AsyncSubmit> ctx);
   std::string (*CIMDErrorText)(uint32_t code);
-  void (*CIMDSetReceiveMessageCallback)(ReceiveCallback callback);
-  // As the above, with the receiving link's name in the message.
+  void (*CIMDSetReceiveMessageCallback)(cimd::PlainReceiveCallback callback);
+  // As the above, with the whole received record (receipts included).
   void (*CIMDSetReceiveMessageCallbackEx)(ReceiveCallback callback);
-  int (*CIMDYield)(const std::string& link_name, CimdConnection& conn,
+  int (*CIMDYield)(const std::string& link_name, cimd::Connection& conn,
                    std::chrono::milliseconds wait, bool* connection_error);
-  int (*CIMDCheckLinkStatus)(const std::string& link_name, CimdConnection& conn);
-  uint32_t (*CIMDEnquireLink)(const std::string& link_name, CimdConnection& conn);
+  int (*CIMDCheckLinkStatus)(const std::string& link_name, cimd::Connection& conn);
+  uint32_t (*CIMDEnquireLink)(const std::string& link_name, cimd::Connection& conn);
   void (*CIMDSetDebugMode)(int on);
+  // Optional.
+  uint32_t (*CIMDUnbind)(const std::string& link_name, cimd::Connection& conn);
+  uint32_t (*CIMDAccept)(const std::string& link_name, cimd::Connection& conn, tls::Stream stream);
+  int (*CIMDServeConnection)(const std::string& link_name, tls::Stream stream,
+                             const std::string& peer_address, const std::function<bool()>& stop);
   bool complete() const;
 };
 

@@ -7,15 +7,21 @@ namespace {
 
 TEST(LinkLibrariesTest, OnlyCompleteTablesArePresent) {
   EXPECT_TRUE(libraryPresent(LinkLibrary::kSmpp));
-  // No UCP or CIMD2 engine yet: their links report the failure text.
-  EXPECT_FALSE(libraryPresent(LinkLibrary::kUcp));
-  EXPECT_FALSE(libraryPresent(LinkLibrary::kCimd));
+  EXPECT_TRUE(libraryPresent(LinkLibrary::kUcp));
+  EXPECT_TRUE(libraryPresent(LinkLibrary::kCimd));
   EXPECT_STREQ(libraryFailureText(LinkLibrary::kUcp),
                "UCP Failure -- Support DLL LINKUCP.DLL did not initialize");
-  UcpLibrary partial{};
-  partial.UCPErrorText = [](uint32_t) { return std::string(); };
-  EXPECT_FALSE(partial.complete());
-  EXPECT_EQ(bindLinkLibraries(false), 1u << static_cast<unsigned>(LinkLibrary::kSmpp));
+  // A table missing a required entry is absent; the optional ones may be null.
+  UcpLibrary ucp = ucpLibrary();
+  ucp.UCPSubmitMessageAsync = nullptr;
+  ucp.UCPServeConnection = nullptr;
+  EXPECT_TRUE(ucp.complete());
+  ucp.UCPEnquireLink = nullptr;
+  EXPECT_FALSE(ucp.complete());
+  CimdLibrary cimd = cimdLibrary();
+  cimd.CIMDSetReceiveMessageCallbackEx = nullptr;
+  EXPECT_FALSE(cimd.complete());
+  EXPECT_EQ(bindLinkLibraries(false), 7u);
 }
 
 }  // namespace

@@ -264,6 +264,8 @@ TEST(SmppCodecTest, AddressesAndValidity) {
       {"0d", ""},
       {"soon", ""},
       {"20261331000000", ""},
+      {"261301120000000+", ""},
+      {"261201120000049-", ""},
   };
   for (auto [text, want] : validity) EXPECT_EQ(validityToSmpp(text), want) << text;
   ::unsetenv("TZ");

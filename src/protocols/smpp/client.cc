@@ -79,7 +79,8 @@ class ClientSession final : public Session {
  private:
   void onMessage(const Pdu& pdu) {
     Pdu resp = makeResponse(pdu, status::kOk);
-    if (state() == State::kOpen) {
+    // A transmitter bind receives nothing; only receivers and transceivers do.
+    if (state() == State::kOpen || state() == State::kBoundTx) {
       resp.command_status = status::kInvBndSts;
       send(resp);
       return;
@@ -156,10 +157,14 @@ uint32_t SMPPBind(Connection& conn, uint8_t version, int bind_type, const std::s
   Session& s = conn.impl().session;
   if (!s.alive()) return status::kNotConnected;
   if (s.state() != Session::State::kOpen) return status::kAlyBnd;
-  if (system_id.size() >= kSystemIdMax) return status::kInvSysId;
-  if (password.size() >= kPasswordMax) return status::kInvPaswd;
-  if (system_type.size() >= kSystemTypeMax) return status::kInvSysTyp;
-  if (address_range.size() >= kAddressRangeMax) return status::kInvalidArgument;
+  // Too long or holding a NUL: either would change what the centre reads.
+  auto bad = [](const std::string& v, size_t max) {
+    return v.size() >= max || v.find('\0') != std::string::npos;
+  };
+  if (bad(system_id, kSystemIdMax)) return status::kInvSysId;
+  if (bad(password, kPasswordMax)) return status::kInvPaswd;
+  if (bad(system_type, kSystemTypeMax)) return status::kInvSysTyp;
+  if (bad(address_range, kAddressRangeMax)) return status::kInvalidArgument;
   Pdu& req = conn.impl().request;
   req.clear();
   switch (bind_type) {

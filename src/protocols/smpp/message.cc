@@ -48,6 +48,10 @@ bool isDigits(std::string_view s, size_t from, size_t n) {
   return true;
 }
 
+bool hasNul(std::string_view s) {
+  return s.find('\0') != std::string_view::npos;
+}
+
 std::string twoDigits(int v) {
   return platform::format("%02d", v % 100);
 }
@@ -112,10 +116,8 @@ std::string addressText(const Address& a) {
 std::string validityToSmpp(std::string_view text) {
   text = platform::trim(text);
   if (text.empty()) return std::string();
-  // Already "YYMMDDhhmmsstnn" and R, + or -.
-  if (text.size() == 16 && isDigits(text, 0, 15) &&
-      (text[15] == 'R' || text[15] == '+' || text[15] == '-'))
-    return std::string(text);
+  // Already in one of the SMPP forms.
+  if (isSmppTime(text)) return std::string(text);
   char unit = platform::asciiLower(text.back());
   if ((unit == 'd' || unit == 'h' || unit == 'm') && text.size() > 1 &&
       isDigits(text, 0, text.size() - 1)) {
@@ -155,7 +157,8 @@ uint32_t buildMessagePdu(uint32_t command_id, const OutboundMessage& m, uint8_t 
   p->clear();
   p->command_id = command_id;
   MessageParams params = parseParams(m.params);
-  if (params.service_type.size() >= kServiceTypeMax) return status::kInvSerTyp;
+  if (params.service_type.size() >= kServiceTypeMax || hasNul(params.service_type))
+    return status::kInvSerTyp;
   p->service_type = params.service_type;
 
   p->source = addressFor(m.sender);
@@ -164,8 +167,10 @@ uint32_t buildMessagePdu(uint32_t command_id, const OutboundMessage& m, uint8_t 
   if (params.source_npi >= 0) p->source.npi = static_cast<uint8_t>(params.source_npi);
   if (params.dest_ton >= 0) p->destination.ton = static_cast<uint8_t>(params.dest_ton);
   if (params.dest_npi >= 0) p->destination.npi = static_cast<uint8_t>(params.dest_npi);
-  if (p->source.addr.size() >= kAddr21Max) return status::kInvSrcAdr;
-  if (p->destination.addr.empty() || p->destination.addr.size() >= kAddr21Max)
+  // A NUL would end the C-Octet String early and shift every later field.
+  if (p->source.addr.size() >= kAddr21Max || hasNul(p->source.addr)) return status::kInvSrcAdr;
+  if (p->destination.addr.empty() || p->destination.addr.size() >= kAddr21Max ||
+      hasNul(p->destination.addr))
     return status::kInvDstAdr;
 
   p->protocol_id = m.pid;
@@ -227,7 +232,7 @@ uint32_t buildMessagePdu(uint32_t command_id, const OutboundMessage& m, uint8_t 
       if (parseReceiptText(m.data, &r)) id = r.id;
     }
     if (v34) {
-      if (!id.empty() && id.size() < kMessageIdMax)
+      if (!id.empty() && id.size() < kMessageIdMax && !hasNul(id))
         p->addTlv(tag::kReceiptedMessageId, id + std::string(1, '\0'));
       p->addTlv(tag::kMessageState, std::string(1, static_cast<char>(stateForFlags(m.flags))));
     }

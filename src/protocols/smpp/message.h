@@ -20,41 +20,18 @@
 #include <string_view>
 #include <vector>
 
+#include "protocols/messages.h"
 #include "protocols/smpp/pdu.h"
 #include "protocols/smpp/tlv.h"
 
 namespace vek::smpp {
 
-// What the data of a message is: UTF-8 text, or octets as hexadecimal.
-enum MessageType : int { kMessageText = 0, kMessageBinary = 1 };
-
-// One received message or receipt, as the receive callbacks get it.
-struct InboundMessage {
-  std::string link_name;  // the link (client side) or the bound account (server side)
-  std::string sender;
-  std::string recipient;
-  uint8_t pid = 0;
-  uint8_t dcs = 0;
-  std::string udh;   // user data header, upper-case hex ("" when none)
-  std::string data;  // UTF-8 text (kMessageText) or upper-case hex (kMessageBinary)
-  uint32_t flags = 0;
-  int type = kMessageText;
-  std::string smsc_message_id;  // receipts: the id of the message reported on
-  std::string extra;            // "ServiceType=...; ReceiptMsgIdOrig=...; SMPPOption_x=..."
-};
-
-// One message to send, as the gateway hands it over.
-struct OutboundMessage {
-  std::string sender;
-  std::string recipient;
-  uint8_t pid = 0;
-  uint8_t dcs = 0;
-  std::string udh;   // hex
-  std::string data;  // text, or hex when `binary`
-  uint32_t flags = 0;
-  bool binary = false;
-  std::string params;  // "ServiceType=...; Validity=...; LocalUser=...; SMPPOption_x=y"
-};
+// The records every engine shares (protocols/messages.h).
+using protocols::InboundMessage;
+using protocols::kMessageBinary;
+using protocols::kMessageText;
+using protocols::MessageType;
+using protocols::OutboundMessage;
 
 // The items of a parameter string that reach the wire.
 struct MessageParams {

@@ -45,6 +45,31 @@ bool readHeader(std::span<const uint8_t> bytes, Header* h) {
 
 namespace {
 
+bool digitsAt(std::string_view s, size_t from, size_t n) {
+  for (size_t i = from; i < from + n; ++i)
+    if (s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+
+int twoDigitsAt(std::string_view s, size_t at) {
+  return (s[at] - '0') * 10 + (s[at + 1] - '0');
+}
+
+}  // namespace
+
+bool isSmppTime(std::string_view t) {
+  if (t.size() != kTimeMax - 1 || !digitsAt(t, 0, 15)) return false;
+  // Relative: years, months, days, hours, minutes and seconds as counts.
+  if (t[15] == 'R') return true;
+  if (t[15] != '+' && t[15] != '-') return false;
+  int month = twoDigitsAt(t, 2), day = twoDigitsAt(t, 4), hour = twoDigitsAt(t, 6),
+      minute = twoDigitsAt(t, 8), second = twoDigitsAt(t, 10), quarters = twoDigitsAt(t, 13);
+  return month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour <= 23 && minute <= 59 &&
+         second <= 59 && quarters <= 48;
+}
+
+namespace {
+
 // Reads the body of one command. Each helper returns the status that
 // answers the first fault it meets, or kOk.
 class BodyReader {
@@ -59,11 +84,11 @@ class BodyReader {
     if (r_.empty()) return status::kInvCmdLen;
     return r_.cstring(out, max) ? status::kOk : fault;
   }
-  // A time field: NUL alone, or 16 characters and the NUL.
+  // A time field: NUL alone, or one of the two 16-character forms and the NUL.
   uint32_t time(std::string* out, uint32_t fault) {
     uint32_t st = cstr(out, kTimeMax, fault);
     if (st != status::kOk) return st;
-    return out->empty() || out->size() == kTimeMax - 1 ? status::kOk : fault;
+    return out->empty() || isSmppTime(*out) ? status::kOk : fault;
   }
   uint32_t address(Address* a, size_t max, uint32_t fault) {
     if (r_.remaining() < 2) return status::kInvCmdLen;
@@ -239,25 +264,43 @@ uint32_t decodePdu(std::span<const uint8_t> bytes, Pdu* p) {
   // An error answer may come without its body.
   if (cmd::isResponse(h.command_id) && h.command_status != status::kOk && b.empty())
     return status::kOk;
+  // Some centres accept a message with a bare header: no message_id at all.
+  // That is still an acceptance (resending it would deliver it twice).
+  if (b.empty() && (h.command_id == cmd::kSubmitSmResp || h.command_id == cmd::kDataSmResp ||
+                    h.command_id == cmd::kDeliverSmResp))
+    return status::kOk;
   VEK_TRY(decodeBody(b, p));
   // Optional parameters follow any body; SMPP 5 peers add them to more
   // responses than 3.4 lists, so every command accepts them.
-  return b.tlvs(&p->tlvs);
+  VEK_TRY(b.tlvs(&p->tlvs));
+  // The text is in one place or the other: with both, which one the sender
+  // meant is unknown, and dropping either loses part of the message.
+  if (!p->short_message.empty() && p->findTlv(tag::kMessagePayload) != nullptr &&
+      (h.command_id == cmd::kSubmitSm || h.command_id == cmd::kDeliverSm ||
+       h.command_id == cmd::kSubmitMulti))
+    return status::kOptParNotAllwd;
+  return status::kOk;
 }
 
 #undef VEK_TRY
 
 namespace {
 
+// A C-Octet String ends at its first NUL: a value with a NUL inside is cut
+// there rather than shifting every field after it.
+void cstr(ByteWriter* w, std::string_view s, size_t max) {
+  w->cstring(s.substr(0, s.find('\0')), max);
+}
+
 void writeAddress(ByteWriter* w, const Address& a, size_t max) {
   w->u8(a.ton);
   w->u8(a.npi);
-  w->cstring(a.addr, max);
+  cstr(w, a.addr, max);
 }
 
-// A time field is either empty or exactly 16 characters.
+// A time field is either empty or one of the two SMPP forms.
 void writeTime(ByteWriter* w, const std::string& t) {
-  w->cstring(t.size() == kTimeMax - 1 ? std::string_view(t) : std::string_view(), kTimeMax);
+  w->cstring(isSmppTime(t) ? std::string_view(t) : std::string_view(), kTimeMax);
 }
 
 void writeShortMessage(ByteWriter* w, const std::string& sm) {
@@ -267,7 +310,7 @@ void writeShortMessage(ByteWriter* w, const std::string& sm) {
 }
 
 void writeMessageBody(ByteWriter* w, const Pdu& p, bool multi) {
-  w->cstring(p.service_type, kServiceTypeMax);
+  cstr(w, p.service_type, kServiceTypeMax);
   writeAddress(w, p.source, kAddr21Max);
   if (multi) {
     size_t n = std::min(p.dests.size(), kMaxDests);
@@ -276,7 +319,7 @@ void writeMessageBody(ByteWriter* w, const Pdu& p, bool multi) {
       const MultiDest& d = p.dests[i];
       w->u8(d.dest_flag == 2 ? 2 : 1);
       if (d.dest_flag == 2)
-        w->cstring(d.dl_name, kDlNameMax);
+        cstr(w, d.dl_name, kDlNameMax);
       else
         writeAddress(w, d.address, kAddr21Max);
     }
@@ -300,20 +343,20 @@ void writeBody(ByteWriter* w, const Pdu& p) {
     case cmd::kBindReceiver:
     case cmd::kBindTransmitter:
     case cmd::kBindTransceiver:
-      w->cstring(p.system_id, kSystemIdMax);
-      w->cstring(p.password, kPasswordMax);
-      w->cstring(p.system_type, kSystemTypeMax);
+      cstr(w, p.system_id, kSystemIdMax);
+      cstr(w, p.password, kPasswordMax);
+      cstr(w, p.system_type, kSystemTypeMax);
       w->u8(p.interface_version);
       writeAddress(w, p.address_range, kAddressRangeMax);
       return;
     case cmd::kBindReceiverResp:
     case cmd::kBindTransmitterResp:
     case cmd::kBindTransceiverResp:
-      w->cstring(p.system_id, kSystemIdMax);
+      cstr(w, p.system_id, kSystemIdMax);
       return;
     case cmd::kOutbind:
-      w->cstring(p.system_id, kSystemIdMax);
-      w->cstring(p.password, kPasswordMax);
+      cstr(w, p.system_id, kSystemIdMax);
+      cstr(w, p.password, kPasswordMax);
       return;
     case cmd::kSubmitSm:
     case cmd::kDeliverSm:
@@ -325,10 +368,10 @@ void writeBody(ByteWriter* w, const Pdu& p) {
     case cmd::kSubmitSmResp:
     case cmd::kDeliverSmResp:
     case cmd::kDataSmResp:
-      w->cstring(p.message_id, kMessageIdMax);
+      cstr(w, p.message_id, kMessageIdMax);
       return;
     case cmd::kSubmitMultiResp: {
-      w->cstring(p.message_id, kMessageIdMax);
+      cstr(w, p.message_id, kMessageIdMax);
       size_t n = std::min<size_t>(p.unsuccess.size(), 255);
       w->u8(static_cast<uint8_t>(n));
       for (size_t i = 0; i < n; ++i) {
@@ -338,7 +381,7 @@ void writeBody(ByteWriter* w, const Pdu& p) {
       return;
     }
     case cmd::kDataSm:
-      w->cstring(p.service_type, kServiceTypeMax);
+      cstr(w, p.service_type, kServiceTypeMax);
       writeAddress(w, p.source, kAddr65Max);
       writeAddress(w, p.destination, kAddr65Max);
       w->u8(p.esm_class);
@@ -346,23 +389,23 @@ void writeBody(ByteWriter* w, const Pdu& p) {
       w->u8(p.data_coding);
       return;
     case cmd::kQuerySm:
-      w->cstring(p.message_id, kMessageIdMax);
+      cstr(w, p.message_id, kMessageIdMax);
       writeAddress(w, p.source, kAddr21Max);
       return;
     case cmd::kQuerySmResp:
-      w->cstring(p.message_id, kMessageIdMax);
+      cstr(w, p.message_id, kMessageIdMax);
       writeTime(w, p.final_date);
       w->u8(p.message_state);
       w->u8(p.error_code);
       return;
     case cmd::kCancelSm:
-      w->cstring(p.service_type, kServiceTypeMax);
-      w->cstring(p.message_id, kMessageIdMax);
+      cstr(w, p.service_type, kServiceTypeMax);
+      cstr(w, p.message_id, kMessageIdMax);
       writeAddress(w, p.source, kAddr21Max);
       writeAddress(w, p.destination, kAddr21Max);
       return;
     case cmd::kReplaceSm:
-      w->cstring(p.message_id, kMessageIdMax);
+      cstr(w, p.message_id, kMessageIdMax);
       writeAddress(w, p.source, kAddr21Max);
       writeTime(w, p.schedule_delivery_time);
       writeTime(w, p.validity_period);

@@ -30,9 +30,11 @@
 //
 // Field limits are those of the standard and are behaviour: a decoder meets
 // a C-string without its NUL inside its limit, a short_message longer than
-// 254 octets, a time field that is neither empty nor 16 characters, or a TLV
-// that overruns the PDU, and reports the command_status that answers it.
-// The encoder cuts every field at its limit. Pure functions; thread-safe.
+// 254 octets, a time field in neither SMPP form, a TLV that overruns the
+// PDU, or a message in both short_message and message_payload, and reports
+// the command_status that answers it. A success answer to a message with no
+// body at all decodes with an empty message_id. The encoder cuts every
+// field at its limit and a C-Octet String at its first NUL. Pure functions; thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -124,6 +126,11 @@ struct Header {
   uint32_t command_length = 0, command_id = 0, command_status = 0, sequence = 0;
 };
 bool readHeader(std::span<const uint8_t> bytes, Header* header);
+
+// True for the two forms of an SMPP time field: absolute
+// "YYMMDDhhmmsstnn" followed by '+' or '-' (calendar ranges, nn at most 48
+// quarter hours) or relative "YYMMDDhhmmss000R" (digits as counts).
+bool isSmppTime(std::string_view t);
 
 // Decodes one whole PDU (its command_length must equal bytes.size()).
 // Returns status::kOk, or the command_status that answers the fault; the

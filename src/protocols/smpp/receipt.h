@@ -9,18 +9,12 @@
 #include <string>
 #include <string_view>
 
+#include "protocols/messages.h"
+
 namespace vek::smpp {
 
 // Message flag word shared with the request and inbound files.
-namespace flag {
-inline constexpr uint32_t kReplyRequested = 0x01;
-inline constexpr uint32_t kReceiptRequested = 0x02;
-inline constexpr uint32_t kIsReceipt = 0x04;
-inline constexpr uint32_t kDelivered = 0x08;
-inline constexpr uint32_t kInTransit = 0x10;
-inline constexpr uint32_t kFailed = 0x20;
-inline constexpr uint32_t kNonDeliveryReceiptRequested = 0x40;
-}  // namespace flag
+namespace flag = protocols::flag;
 
 // message_state values.
 namespace state {

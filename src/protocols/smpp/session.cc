@@ -1,11 +1,12 @@
 #include "protocols/smpp/session.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 #include "foundation/debug_log.h"
+#include "platform/clock.h"
 #include "platform/shutdown.h"
+#include "protocols/protocol_debug.h"
 
 namespace vek::smpp {
 
@@ -13,9 +14,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::atomic<bool> g_debug{false};
-
-constexpr size_t kReadChunk = 64 * 1024;
 // Waits are cut into slices so that a shutdown request is seen promptly.
 constexpr milliseconds kSlice{200};
 constexpr milliseconds kWriteTimeout{30000};
@@ -24,10 +22,10 @@ constexpr milliseconds kTimeoutCheckInterval{100};
 }  // namespace
 
 void setProtocolDebug(bool on) {
-  g_debug.store(on, std::memory_order_relaxed);
+  protocols::setProtocolDebug(protocols::Engine::kSmpp, on);
 }
 bool protocolDebug() {
-  return g_debug.load(std::memory_order_relaxed) && foundation::debugEnabled();
+  return protocols::protocolDebug(protocols::Engine::kSmpp);
 }
 
 Session::Session(Side side) : side_(side) {}
@@ -43,10 +41,10 @@ void Session::attach(tls::Stream stream, std::string name) {
   broken_ = false;
   state_ = State::kOpen;
   sequence_ = 0;
-  rstart_ = rend_ = 0;
+  in_.clear();
   sync_seq_ = 0;
   sync_done_ = false;
-  last_rx_ = Clock::now();
+  last_rx_ = platform::monotonicNow();
 }
 
 void Session::close() {
@@ -95,7 +93,7 @@ uint32_t Session::transact(Pdu& request, Pdu* response) {
   sync_seq_ = request.sequence;
   sync_expected_ = request.command_id | cmd::kResponseBit;
   sync_done_ = false;
-  auto sent = Clock::now();
+  auto sent = platform::monotonicNow();
   if (!send(request)) {
     sync_seq_ = 0;
     return status::kConnectionLost;
@@ -106,7 +104,7 @@ uint32_t Session::transact(Pdu& request, Pdu* response) {
       sync_seq_ = 0;
       return status::kConnectionLost;
     }
-    auto now = Clock::now();
+    auto now = platform::monotonicNow();
     if (now >= deadline) {
       sync_seq_ = 0;
       // Silence since the request went out: the peer is gone, not just slow.
@@ -143,48 +141,31 @@ Session::State Session::boundStateFor(uint32_t bind_command_id) {
 uint32_t Session::sendAsync(Pdu& request, std::shared_ptr<AsyncSubmit> ctx) {
   if (!alive()) return status::kNotConnected;
   request.sequence = nextSequence();
-  auto sent = Clock::now();
+  auto sent = platform::monotonicNow();
   // Entered only once written: a refused submission leaves `ctx` untouched.
   // (No answer can be handled before this returns.)
   if (!send(request)) return status::kConnectionLost;
-  auto& p = pending_[request.sequence];
-  p.ctx = std::move(ctx);
-  p.expected = request.command_id | cmd::kResponseBit;
-  p.sent = sent;
+  pending_.add(request.sequence, {std::move(ctx), request.command_id | cmd::kResponseBit, sent});
   return status::kOk;
 }
 
 Session::Frame Session::nextFrame(size_t* length) {
-  size_t have = rend_ - rstart_;
-  if (have < 4) return Frame::kNone;
-  const uint8_t* p = rbuf_.data() + rstart_;
+  auto have = in_.data();
+  if (have.size() < 4) return Frame::kNone;
+  const uint8_t* p = have.data();
   uint32_t len = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
   if (len < kHeaderLength || len > kMaxCommandLength) {
     *length = len;
     return Frame::kBad;
   }
-  if (have < len) return Frame::kNone;
+  if (have.size() < len) return Frame::kNone;
   *length = len;
   return Frame::kReady;
 }
 
 bool Session::fill(milliseconds wait) {
-  if (rstart_ == rend_) rstart_ = rend_ = 0;
-  if (rbuf_.size() - rend_ < kReadChunk / 4) {
-    // Move the partial frame to the front, then make room for a whole one.
-    std::memmove(rbuf_.data(), rbuf_.data() + rstart_, rend_ - rstart_);
-    rend_ -= rstart_;
-    rstart_ = 0;
-    if (rbuf_.size() - rend_ < kReadChunk / 4) rbuf_.resize(std::max(rbuf_.size() * 2, kReadChunk));
-  }
-  size_t got = 0;
-  auto st = stream_.readSome(rbuf_.data() + rend_, rbuf_.size() - rend_,
-                             static_cast<int>(wait.count()), &got);
-  if (st == platform::IoStatus::kOk) {
-    drained_ = got < rbuf_.size() - rend_ && !stream_.secure();
-    rend_ += got;
-    return true;
-  }
+  auto st = in_.fill(stream_, static_cast<int>(wait.count()));
+  if (st == platform::IoStatus::kOk) return true;
   if (st != platform::IoStatus::kTimeout) markBroken("connection closed by the peer");
   return false;
 }
@@ -192,23 +173,22 @@ bool Session::fill(milliseconds wait) {
 int Session::service(milliseconds wait) {
   if (!alive()) return -1;
   if (dispatching_) return 0;
-  if (rbuf_.empty()) rbuf_.resize(kReadChunk);
   int handled = 0;
-  auto deadline = Clock::now() + wait;
+  auto deadline = platform::monotonicNow() + wait;
   for (;;) {
     size_t len = 0;
     Frame f = Frame::kNone;
-    while (!holdInput() && (f = nextFrame(&len)) == Frame::kReady) {
-      const uint8_t* data = rbuf_.data() + rstart_;
-      rstart_ += len;
+    while (!inputPaused() && (f = nextFrame(&len)) == Frame::kReady) {
+      // The frame stays where it is until the next fill (handleFrame copies what it keeps).
+      const uint8_t* data = in_.data().data();
+      in_.consume(len);
       handleFrame(data, len);
       ++handled;
       if (!alive()) return -1;
     }
     if (f == Frame::kBad) {
       Header h;
-      bool whole_header =
-          readHeader(std::span<const uint8_t>(rbuf_.data() + rstart_, rend_ - rstart_), &h);
+      bool whole_header = readHeader(in_.data(), &h);
       foundation::DebugLogf("SMPPConnection", "%s: command_length %zu out of range", name_.c_str(),
                             len);
       Pdu nack;
@@ -219,11 +199,11 @@ int Session::service(milliseconds wait) {
       markBroken("framing lost after a bad command_length, connection closed");
       return -1;
     }
-    if (holdInput()) break;
+    if (inputPaused()) break;
     // Wait only while nothing was handled; then take what is already there.
     // A read that left room in the buffer emptied the socket: no need to ask again.
-    if (handled > 0 && drained_) break;
-    auto now = Clock::now();
+    if (handled > 0 && in_.drained()) break;
+    auto now = platform::monotonicNow();
     milliseconds left = handled > 0 ? milliseconds(0)
                                     : std::chrono::duration_cast<milliseconds>(
                                           std::max(deadline - now, Clock::duration(0)));
@@ -231,7 +211,8 @@ int Session::service(milliseconds wait) {
       left = milliseconds(1);
     if (!fill(std::min(left, kSlice))) {
       if (!alive()) return -1;
-      if (handled > 0 || Clock::now() >= deadline || platform::shutdownRequested()) break;
+      if (handled > 0 || platform::monotonicNow() >= deadline || platform::shutdownRequested())
+        break;
     }
   }
   checkTimeouts();
@@ -247,10 +228,21 @@ int Session::yield(milliseconds wait, bool* connection_error) {
 
 void Session::handleFrame(const uint8_t* data, size_t length) {
   uint32_t st = decodePdu(std::span<const uint8_t>(data, length), &rx_);
-  last_rx_ = Clock::now();
+  last_rx_ = platform::monotonicNow();
   if (protocolDebug()) logPdu("received", rx_, length);
   onActivity(rx_.command_id);
   if (cmd::isResponse(rx_.command_id)) {
+    if (st == status::kInvCmdId) {
+      // A response to no command we know: say so rather than drop it unseen.
+      foundation::DebugLogf("SMPPConnection", "%s: unknown response 0x%08X seq=%u", name_.c_str(),
+                            rx_.command_id, rx_.sequence);
+      Pdu nack;
+      nack.command_id = cmd::kGenericNack;
+      nack.command_status = status::kInvCmdId;
+      nack.sequence = rx_.sequence;
+      send(nack);
+      return;
+    }
     handleResponse(rx_, st);
     return;
   }
@@ -282,6 +274,11 @@ bool Session::answerLinkRequest(const Pdu& pdu) {
 
 void Session::handleResponse(const Pdu& pdu, uint32_t decode_status) {
   bool nack = pdu.command_id == cmd::kGenericNack;
+  if (decode_status == status::kOk && pdu.command_status == status::kOk &&
+      pdu.command_id == cmd::kSubmitSmResp && pdu.message_id.empty())
+    foundation::DebugLogf("SMPPConnection",
+                          "%s: submit_sm_resp seq=%u accepted without a message id", name_.c_str(),
+                          pdu.sequence);
   if (sync_seq_ != 0 && pdu.sequence == sync_seq_ && (nack || pdu.command_id == sync_expected_)) {
     sync_resp_ = pdu;
     if (decode_status != status::kOk) {
@@ -291,14 +288,13 @@ void Session::handleResponse(const Pdu& pdu, uint32_t decode_status) {
     sync_done_ = true;
     return;
   }
-  auto it = pending_.find(pdu.sequence);
-  if (it == pending_.end() || !(nack || pdu.command_id == it->second.expected)) {
+  const protocols::SubmitWindow::Entry* entry = pending_.find(pdu.sequence);
+  if (entry == nullptr || !(nack || pdu.command_id == entry->expected)) {
     foundation::DebugLogf("SMPPConnection", "%s: unexpected %s seq=%u ignored", name_.c_str(),
                           commandName(pdu.command_id), pdu.sequence);
     return;
   }
-  auto ctx = std::move(it->second.ctx);
-  pending_.erase(it);
+  auto ctx = std::move(pending_.take(pdu.sequence)->ctx);
   uint32_t result = decode_status != status::kOk                ? status::kBadResponse
                     : nack && pdu.command_status == status::kOk ? status::kBadResponse
                                                                 : pdu.command_status;
@@ -306,21 +302,11 @@ void Session::handleResponse(const Pdu& pdu, uint32_t decode_status) {
 }
 
 void Session::checkTimeouts() {
-  auto now = Clock::now();
+  auto now = platform::monotonicNow();
   if (pending_.empty() || now - last_timeout_check_ < kTimeoutCheckInterval) return;
   last_timeout_check_ = now;
-  bool silent = false;
-  for (auto it = pending_.begin(); it != pending_.end();) {
-    if (now - it->second.sent < command_timeout_) {
-      ++it;
-      continue;
-    }
-    silent = silent || last_rx_ < it->second.sent;
-    auto ctx = std::move(it->second.ctx);
-    it = pending_.erase(it);
-    if (ctx) ctx->complete(status::kTimeout, std::string());
-  }
-  if (silent) markBroken("no answer from the peer, connection considered dead");
+  if (pending_.expire(now, command_timeout_, last_rx_, status::kTimeout))
+    markBroken("no answer from the peer, connection considered dead");
 }
 
 void Session::failAll(uint32_t result) {
@@ -330,10 +316,7 @@ void Session::failAll(uint32_t result) {
     sync_resp_.command_status = result;
     sync_done_ = true;
   }
-  auto pending = std::move(pending_);
-  pending_.clear();
-  for (auto& [seq, p] : pending)
-    if (p.ctx) p.ctx->complete(result, std::string());
+  pending_.failAll(result);
 }
 
 }  // namespace vek::smpp

@@ -21,12 +21,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/byte_io.h"
+#include "protocols/input_buffer.h"
 #include "protocols/smpp/async_submit.h"
 #include "protocols/smpp/pdu.h"
+#include "protocols/submit_window.h"
 #include "tls/stream.h"
 
 namespace vek::smpp {
@@ -114,16 +115,14 @@ class Session {
   virtual void onActivity(uint32_t /*command_id*/) {}
   // True while further input must wait (a bind awaiting the gateway's decision).
   virtual bool holdInput() const { return false; }
+  // Input also waits once the synchronous request has its answer, so that
+  // the caller acts on it (a bind_resp makes the link bound) before the PDUs
+  // behind it are handled.
+  bool inputPaused() const { return holdInput() || (sync_seq_ != 0 && sync_done_); }
   void markBroken(const char* why);
   uint32_t nextSequence();
 
  private:
-  struct Pending {
-    std::shared_ptr<AsyncSubmit> ctx;
-    uint32_t expected = 0;  // the response command id
-    std::chrono::steady_clock::time_point sent;
-  };
-
   enum class Frame { kNone, kReady, kBad };
   Frame nextFrame(size_t* length);
   bool fill(milliseconds wait);
@@ -145,9 +144,7 @@ class Session {
   milliseconds command_timeout_ = kDefaultCommandTimeout;
   uint32_t sequence_ = 0;
 
-  std::vector<uint8_t> rbuf_;
-  size_t rstart_ = 0, rend_ = 0;
-  bool drained_ = false;  // the last read took all the socket had (plain sockets)
+  protocols::InputBuffer in_;
   Pdu rx_;
   platform::ByteWriter tx_;
 
@@ -155,7 +152,7 @@ class Session {
   uint32_t sync_expected_ = 0;
   bool sync_done_ = false;
   Pdu sync_resp_;
-  std::unordered_map<uint32_t, Pending> pending_;
+  protocols::SubmitWindow pending_;  // asynchronous requests by sequence number
   std::chrono::steady_clock::time_point last_rx_{};
   std::chrono::steady_clock::time_point last_timeout_check_{};
 };
