@@ -68,6 +68,11 @@ platform::Status Modem::open() {
   return openSerial();
 }
 
+void Modem::attachPort(std::unique_ptr<Port> port) {
+  facts_ = ModemFacts{};
+  channel_ = std::make_unique<AtChannel>(std::move(port), channelOptions(options_));
+}
+
 void Modem::close(bool after_hard_reset) {
   if (!channel_) return;
   if (facts_.receive_set_up && !after_hard_reset && channel_->alive()) exchange("AT+CNMI=2,0", 5);

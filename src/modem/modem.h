@@ -98,6 +98,9 @@ class Modem {
   // Opens the port and finds a speed (serial) or logs in (IP modem).
   platform::Status open();
   bool isOpen() const;
+  // Uses a port that is already open (no speed search or login): a port
+  // the caller set up itself, or a test double.
+  void attachPort(std::unique_ptr<Port> port);
   // The initialisation dialogue. Failures carry the "Modem Failure -- ..."
   // text for the link status.
   platform::Status initialise();

@@ -109,15 +109,12 @@ bool Modem::enterPin() {
   Response r = exchange("AT+CPIN?", 5);
   if (r.contains("READY")) return true;
   Response entered = exchange("AT+CPIN=\"" + pin + "\"", 30);
-  // +CME ERROR 16: incorrect password.
-  if (cmsErrorCode(entered.text) == 16 || entered.contains("incorrect password")) {
-    rememberPin(options_.link_name, pin, true);
-    log("SIM refused the PIN");
-    return false;
-  }
   r = exchange("AT+CPIN?", 25);
   const bool ready = r.contains("READY");
-  if (ready) rememberPin(options_.link_name, pin, false);
+  // Refused: an error answer, and the SIM still asks for its PIN.
+  const bool refused = !ready && entered.error() && r.contains("SIM PIN");
+  rememberPin(options_.link_name, pin, refused);
+  if (refused) log("SIM refused the PIN");
   return ready;
 }
 

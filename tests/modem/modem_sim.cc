@@ -103,12 +103,25 @@ ModemOptions fastOptions(const std::string& link_name) {
   return o;
 }
 
-std::string jsonString(const std::string& json, const std::string& key) {
-  const std::string tag = "\"" + key + "\":\"";
-  size_t at = json.find(tag);
-  if (at == std::string::npos) return {};
+namespace {
+
+// Where the value of "key" starts (after the colon and blanks), or npos.
+size_t valueStart(const std::string& json, const std::string& key, bool last) {
+  const std::string tag = "\"" + key + "\":";
+  size_t at = last ? json.rfind(tag) : json.find(tag);
+  if (at == std::string::npos) return at;
+  at += tag.size();
+  while (at < json.size() && (json[at] == ' ' || json[at] == '\n')) ++at;
+  return at;
+}
+
+}  // namespace
+
+std::string jsonString(const std::string& json, const std::string& key, bool last) {
+  size_t at = valueStart(json, key, last);
+  if (at == std::string::npos || at >= json.size() || json[at] != '"') return {};
   std::string out;
-  for (size_t i = at + tag.size(); i < json.size(); ++i) {
+  for (size_t i = at + 1; i < json.size(); ++i) {
     char c = json[i];
     if (c == '"') break;
     if (c != '\\' || i + 1 >= json.size()) {
@@ -146,10 +159,8 @@ std::string jsonString(const std::string& json, const std::string& key) {
 }
 
 std::string jsonRaw(const std::string& json, const std::string& key) {
-  const std::string tag = "\"" + key + "\":";
-  size_t at = json.find(tag);
-  if (at == std::string::npos) return {};
-  size_t start = at + tag.size();
+  const size_t start = valueStart(json, key, false);
+  if (start == std::string::npos) return {};
   int depth = 0;
   size_t i = start;
   for (; i < json.size(); ++i) {

@@ -39,8 +39,8 @@ class ModemSim {
 ModemOptions fastOptions(const std::string& link_name);
 
 // The value of "key":"..." (a JSON string) in `json`, escapes resolved;
-// "" when absent.
-std::string jsonString(const std::string& json, const std::string& key);
+// "" when absent. `last`: the last occurrence of the key.
+std::string jsonString(const std::string& json, const std::string& key, bool last = false);
 // The raw value text of "key": up to the next ',' or '}' at its level.
 std::string jsonRaw(const std::string& json, const std::string& key);
 
