@@ -86,7 +86,9 @@ TEST(SubmitPduTest, LayoutOfTheFields) {
     ASSERT_TRUE(pdu.ok()) << pdu.status().message();
     EXPECT_EQ(pdu->hex, c.want_hex);
     EXPECT_EQ(pdu->tpdu_octets, c.want_tpdu);
-    if (c.in.exclude_smsc) EXPECT_EQ(pdu->tpdu_octets * 2, pdu->hex.size());
+    if (c.in.exclude_smsc) {
+      EXPECT_EQ(pdu->tpdu_octets * 2, pdu->hex.size());
+    }
   }
 }
 

@@ -59,7 +59,9 @@ TEST(ResponseReaderTest, FinalResultsMatchOnlyAsWholeLines) {
       bytes = std::string_view(c.bytes, sizeof("\r\nO\0K\r\nOK\r\n") - 1);
     r.feed(bytes);
     EXPECT_EQ(r.completion(), c.want);
-    if (c.want_text) EXPECT_EQ(r.text(), c.want_text);
+    if (c.want_text) {
+      EXPECT_EQ(r.text(), c.want_text);
+    }
     EXPECT_EQ(r.setAside().size(), c.reports);
   }
 }
