@@ -78,7 +78,8 @@ void ResponseReader::process() {
     skipping_line_ = true;
     return;
   }
-  if (expect_.prompt && startsWith(platform::trim(pending_), ">")) {
+  // (A report waiting for its body takes the next line whatever it holds.)
+  if (expect_.prompt && report_header_.empty() && startsWith(platform::trim(pending_), ">")) {
     pending_.clear();
     completion_ = Completion::kPrompt;
   }
