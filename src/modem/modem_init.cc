@@ -185,7 +185,7 @@ Status Modem::initialise() {
   const auto cnum_values = values(cnum.text, "+CNUM:");
   if (cnum_values.size() >= 2 && !cnum_values[1].empty()) {
     std::string number = cnum_values[1].substr(0, 50);
-    if (number[0] >= '0' && number[0] <= '9') number.insert(0, "+");
+    if (number[0] >= '0' && number[0] <= '9') number.insert(number.begin(), '+');
     facts_.own_number = number.substr(0, 50);
   }
 

@@ -129,7 +129,7 @@ bool readAddress(ByteReader& r, bool alpha_bug, std::string* out, uint8_t* type,
     *out = encoding::GSMToUTF8String(unpackSeptets(octets, semi * 4 / 7));
   } else {
     *out = bcdDigits(octets, semi);
-    if ((*type & 0x70) == 0x10 && !out->empty()) out->insert(0, "+");
+    if ((*type & 0x70) == 0x10 && !out->empty()) out->insert(out->begin(), '+');
   }
   return true;
 }
@@ -203,7 +203,7 @@ bool readSmsc(ByteReader& r, std::string* smsc, bool* implausible) {
     return false;
   }
   *smsc = bcdDigits(octets, octets.size() * 2);
-  if ((type & 0x70) == 0x10 && !smsc->empty()) smsc->insert(0, "+");
+  if ((type & 0x70) == 0x10 && !smsc->empty()) smsc->insert(smsc->begin(), '+');
   foundation::DebugLogf(kTag, "SMSC Address = %s", smsc->c_str());
   return true;
 }
