@@ -402,5 +402,24 @@ TEST_F(ModemSimTest, DroppedConnectionAndHungUpPortRecover) {
   }
 }
 
+TEST_F(ModemSimTest, HardResetThenANewSessionEntersThePinAgain) {
+  VEK_REQUIRE_ORACLES();
+  ModemSim sim(dir_.path(), false, {"--pin", "1234", "--reset-seconds", "1"});
+  ASSERT_TRUE(sim.ready());
+  ModemOptions o = fastOptions(sim.linkName());
+  o.pin = "1234";
+  Modem m(o);
+  openAndInitialise(m);
+  ASSERT_TRUE(m.hardReset());
+  m.close(true);
+  // The modem is silent for a second after the reset; the session waits.
+  ASSERT_TRUE(vek::testing::waitUntil([&] { return m.open().ok() && m.initialise().ok(); }, 20s));
+  EXPECT_TRUE(m.send(textMessage("+46704000000", "after the reset")).sent());
+  m.close();
+  const std::string summary = sim.stop();
+  EXPECT_EQ(jsonRaw(summary, "resets"), "1");
+  EXPECT_NE(jsonRaw(summary, "command_counts").find("\"+CPIN=\":2"), std::string::npos) << summary;
+}
+
 }  // namespace
 }  // namespace vek::modem
