@@ -23,7 +23,7 @@ struct ModemOptions {
   std::string password;
   struct ScriptStep {
     std::string wait_for;
-    std::string send;  // sent as it stands (empty: nothing)
+    std::string send;  // sent followed by a CR (empty: nothing)
   };
   std::vector<ScriptStep> ip_init_script;
 
