@@ -369,7 +369,9 @@ void sendThroughAFault(Modem& m, const std::string& what) {
   EXPECT_TRUE(r.modem_error) << r.error;
   const bool reset = m.recoverAfterError();
   m.close(reset);
-  openAndInitialise(m);
+  // A hung-up serial port comes back under its name a moment later; the
+  // session retries the way it does after any failed start.
+  ASSERT_TRUE(vek::testing::waitUntil([&] { return m.open().ok() && m.initialise().ok(); }, 10s));
   EXPECT_TRUE(m.send(textMessage("+46703000000", what + " after recovery")).sent());
   m.close();
 }
