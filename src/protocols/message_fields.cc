@@ -7,7 +7,7 @@
 #include "encoding/septet_packing.h"
 #include "platform/byte_io.h"
 #include "platform/strings.h"
-#include "protocols/smpp/text.h"
+#include "protocols/message_text.h"
 
 namespace vek::protocols {
 
@@ -85,16 +85,16 @@ bool prepareUserData(const OutboundMessage& m, UserData* out) {
   }
   if (encoding::DCSIsUCS2(m.dcs)) {
     out->kind = UserData::kUcs2;
-    out->data = smpp::utf8ToUcs2(m.data);
+    out->data = protocols::utf8ToUcs2(m.data);
   } else {
     out->kind = UserData::kOctets;
-    out->data = smpp::utf8ToLatin1(m.data);
+    out->data = protocols::utf8ToLatin1(m.data);
   }
   return true;
 }
 
 std::string septetsToText(std::string_view septets, std::string_view udh) {
-  return smpp::gsmToUtf8(septets, udh);
+  return protocols::gsmToUtf8(septets, udh);
 }
 
 std::string receiptText(std::string_view id, std::string_view submit_date,

@@ -25,7 +25,7 @@
 #include "platform/single_instance.h"
 #include "platform/socket.h"
 #include "platform/strings.h"
-#include "protocols/link_libraries.h"
+#include "protocols/libraries/link_libraries.h"
 #include "queue/queue_cache.h"
 #include "queue/retry_policy.h"
 #include "queue/route_selection.h"

@@ -1,4 +1,4 @@
-#include "protocols/link_libraries.h"
+#include "protocols/libraries/link_libraries.h"
 
 #include <gtest/gtest.h>
 

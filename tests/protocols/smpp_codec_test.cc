@@ -6,10 +6,10 @@
 
 #include "hostlib/host.h"
 #include "platform/byte_io.h"
+#include "protocols/message_text.h"
 #include "protocols/smpp/message.h"
 #include "protocols/smpp/pdu.h"
 #include "protocols/smpp/receipt.h"
-#include "protocols/smpp/text.h"
 #include "protocols/smpp/tlv.h"
 #include "support/test_support.h"
 
@@ -198,23 +198,26 @@ TEST(SmppCodecTest, TextConversions) {
       shortMessage({"", "+1", 0, 0, "", "A[b]\xE2\x82\xAC\xC3\xA7\xCE\xA9\xE4\xB8\xAD", 0, false,
                     ""});  // A[b]€çΩ中
   EXPECT_EQ(platform::toHex(gsm), "411B3C621B3E1B6509152D");
-  EXPECT_EQ(gsmToUtf8(gsm, ""), "A[b]\xE2\x82\xAC\xC3\x87\xCE\xA9-");
-  EXPECT_EQ(gsmToUtf8(std::string("x\x1B", 2), ""),
+  EXPECT_EQ(protocols::gsmToUtf8(gsm, ""), "A[b]\xE2\x82\xAC\xC3\x87\xCE\xA9-");
+  EXPECT_EQ(protocols::gsmToUtf8(std::string("x\x1B", 2), ""),
             "x-");  // a lone escape at the end reads nothing further
-  EXPECT_EQ(gsmToUtf8("caf\xE9\x1B\x3C", ""), "caf\xC3\xA9[") << "Latin-1 under data_coding 0";
-  EXPECT_EQ(gsmToUtf8("\x07", ""), "\xC3\xAC");
-  EXPECT_EQ(gsmToUtf8("\x07", hex("03250101")), "\xC4\xB1") << "Turkish locking shift";
+  EXPECT_EQ(protocols::gsmToUtf8("caf\xE9\x1B\x3C", ""), "caf\xC3\xA9[")
+      << "Latin-1 under data_coding 0";
+  EXPECT_EQ(protocols::gsmToUtf8("\x07", ""), "\xC3\xAC");
+  EXPECT_EQ(protocols::gsmToUtf8("\x07", hex("03250101")), "\xC4\xB1") << "Turkish locking shift";
   std::string emoji = "\xF0\x9F\x98\x80\xC3\xA5";
-  EXPECT_EQ(platform::toHex(utf8ToUcs2(emoji)), "D83DDE0000E5");
-  EXPECT_EQ(utf8ToLatin1("\xC3\xA5\xE2\x82\xAC"), "\xE5?");
-  const std::pair<uint8_t, Alphabet> dcs[] = {
-      {0x00, Alphabet::kGsm7},   {0x01, Alphabet::kAscii},  {0x03, Alphabet::kLatin1},
-      {0x08, Alphabet::kUcs2},   {0x04, Alphabet::kBinary}, {0x11, Alphabet::kGsm7},
-      {0x18, Alphabet::kUcs2},   {0x48, Alphabet::kUcs2},   {0x34, Alphabet::kBinary},
-      {0xC0, Alphabet::kGsm7},   {0xE8, Alphabet::kUcs2},   {0xF1, Alphabet::kGsm7},
-      {0xF5, Alphabet::kBinary}, {0x90, Alphabet::kBinary},
+  EXPECT_EQ(platform::toHex(protocols::utf8ToUcs2(emoji)), "D83DDE0000E5");
+  EXPECT_EQ(protocols::utf8ToLatin1("\xC3\xA5\xE2\x82\xAC"), "\xE5?");
+  const std::pair<uint8_t, protocols::Alphabet> dcs[] = {
+      {0x00, protocols::Alphabet::kGsm7},   {0x01, protocols::Alphabet::kAscii},
+      {0x03, protocols::Alphabet::kLatin1}, {0x08, protocols::Alphabet::kUcs2},
+      {0x04, protocols::Alphabet::kBinary}, {0x11, protocols::Alphabet::kGsm7},
+      {0x18, protocols::Alphabet::kUcs2},   {0x48, protocols::Alphabet::kUcs2},
+      {0x34, protocols::Alphabet::kBinary}, {0xC0, protocols::Alphabet::kGsm7},
+      {0xE8, protocols::Alphabet::kUcs2},   {0xF1, protocols::Alphabet::kGsm7},
+      {0xF5, protocols::Alphabet::kBinary}, {0x90, protocols::Alphabet::kBinary},
   };
-  for (auto [code, want] : dcs) EXPECT_EQ(alphabetOf(code), want) << int{code};
+  for (auto [code, want] : dcs) EXPECT_EQ(protocols::alphabetOf(code), want) << int{code};
 }
 
 TEST(SmppCodecTest, ReceiptTextAndStates) {

@@ -12,8 +12,8 @@
 
 #include "platform/byte_io.h"
 #include "platform/process.h"
+#include "protocols/message_text.h"
 #include "protocols/smpp/receipt.h"
-#include "protocols/smpp/text.h"
 #include "smpp_harness.h"
 #include "support/test_support.h"
 
@@ -271,7 +271,8 @@ TEST(SmppOracleTest, ServerEntriesServeAnIndependentClient) {
   EXPECT_EQ(got[0].link_name, "test");
   EXPECT_EQ(got[2].dcs, 8);
   EXPECT_EQ(got[2].type, kMessageBinary);
-  EXPECT_EQ(got[2].data, platform::toHex(utf8ToUcs2("UCS-2 test \xD0\x96\xC3\xA5\xE2\x82\xAC")));
+  EXPECT_EQ(got[2].data,
+            platform::toHex(protocols::utf8ToUcs2("UCS-2 test \xD0\x96\xC3\xA5\xE2\x82\xAC")));
   std::string joined;
   for (size_t i = 3; i < 6; ++i) {
     EXPECT_EQ(got[i].udh.substr(0, 6), "050003");

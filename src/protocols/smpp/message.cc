@@ -5,8 +5,8 @@
 #include "platform/byte_io.h"
 #include "platform/clock.h"
 #include "platform/strings.h"
+#include "protocols/message_text.h"
 #include "protocols/smpp/receipt.h"
-#include "protocols/smpp/text.h"
 
 namespace vek::smpp {
 
@@ -181,26 +181,26 @@ uint32_t buildMessagePdu(uint32_t command_id, const OutboundMessage& m, uint8_t 
     if (!platform::fromHex(m.udh, &udh)) return status::kInvMsgLen;
     p->esm_class |= kEsmUdhi;
   }
-  Alphabet alphabet = alphabetOf(m.dcs);
+  protocols::Alphabet alphabet = protocols::alphabetOf(m.dcs);
   std::string payload;
   if (m.binary) {
     if (!platform::fromHex(m.data, &payload)) return status::kInvMsgLen;
     // The gateway keeps 7-bit segments packed; SMPP carries one septet per octet.
-    if (alphabet == Alphabet::kGsm7)
+    if (alphabet == protocols::Alphabet::kGsm7)
       payload = encoding::UnpackGSMSeptets(payload, udh.size(), payload.size() * 8 / 7);
   } else {
     switch (alphabet) {
-      case Alphabet::kGsm7:
+      case protocols::Alphabet::kGsm7:
         payload = encoding::UTF8ToGSMString(m.data);
         break;
-      case Alphabet::kUcs2:
-        payload = utf8ToUcs2(m.data);
+      case protocols::Alphabet::kUcs2:
+        payload = protocols::utf8ToUcs2(m.data);
         break;
-      case Alphabet::kAscii:
-      case Alphabet::kLatin1:
-        payload = utf8ToLatin1(m.data);
+      case protocols::Alphabet::kAscii:
+      case protocols::Alphabet::kLatin1:
+        payload = protocols::utf8ToLatin1(m.data);
         break;
-      case Alphabet::kBinary:
+      case protocols::Alphabet::kBinary:
         payload = m.data;
         break;
     }
@@ -279,16 +279,16 @@ InboundMessage inboundFromPdu(const Pdu& p, std::string_view link_name,
       user_data.remove_prefix(udh_len);
     }
   }
-  switch (alphabetOf(p.data_coding)) {
-    case Alphabet::kGsm7:
-      m.data = gsmToUtf8(user_data, udh);
+  switch (protocols::alphabetOf(p.data_coding)) {
+    case protocols::Alphabet::kGsm7:
+      m.data = protocols::gsmToUtf8(user_data, udh);
       break;
-    case Alphabet::kAscii:
-    case Alphabet::kLatin1:
-      m.data = latin1ToUtf8(user_data);
+    case protocols::Alphabet::kAscii:
+    case protocols::Alphabet::kLatin1:
+      m.data = protocols::latin1ToUtf8(user_data);
       break;
-    case Alphabet::kUcs2:
-    case Alphabet::kBinary:
+    case protocols::Alphabet::kUcs2:
+    case protocols::Alphabet::kBinary:
       m.data = platform::toHex(user_data);
       m.type = kMessageBinary;
       break;

@@ -7,7 +7,7 @@
 #include "platform/byte_io.h"
 #include "platform/strings.h"
 #include "protocols/message_fields.h"
-#include "protocols/smpp/text.h"
+#include "protocols/message_text.h"
 #include "protocols/ucp/frame.h"
 
 namespace vek::ucp {
@@ -259,7 +259,7 @@ uint32_t buildSubmitFields(const OutboundMessage& m, std::vector<std::string>* f
                          : std::string();
   if (ud.kind == protocols::UserData::kSeptets && allLatin1(text)) {
     f[kMT].assign(1, '3');
-    f[kMsg] = ira(smpp::utf8ToLatin1(text));
+    f[kMsg] = ira(protocols::utf8ToLatin1(text));
   } else if (ud.kind == protocols::UserData::kSeptets) {
     f[kMT].assign(1, '4');
     f[kNB] = std::to_string(ud.data.size() * 7);
@@ -331,7 +331,7 @@ bool inboundFromFields(int op, const std::vector<std::string>& f, std::string_vi
     }
     if (mt == "3") {
       out->data = looksLikeGsmCodes(octets) ? protocols::septetsToText(octets, udh)
-                                            : smpp::latin1ToUtf8(octets);
+                                            : protocols::latin1ToUtf8(octets);
     } else if (encoding::DCSIsGSM7Bit(out->dcs)) {
       size_t septets = octets.size() * 8 / 7;
       if (!f[kNB].empty() && platform::isAllDigits(f[kNB]) && f[kNB].size() <= 6)

@@ -1,4 +1,4 @@
-#include "protocols/smpp_library.h"
+#include "protocols/libraries/smpp_library.h"
 
 namespace vek::smpp {
 

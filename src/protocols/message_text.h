@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-namespace vek::smpp {
+namespace vek::protocols {
 
 // What a data_coding value means for the octets of short_message.
 enum class Alphabet { kGsm7, kAscii, kLatin1, kUcs2, kBinary };
@@ -37,4 +37,4 @@ std::string latin1ToUtf8(std::string_view latin1);
 // reads as Latin-1 rather than being lost.
 std::string gsmToUtf8(std::string_view octets, std::string_view udh);
 
-}  // namespace vek::smpp
+}  // namespace vek::protocols

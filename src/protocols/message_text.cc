@@ -1,10 +1,10 @@
-#include "protocols/smpp/text.h"
+#include "protocols/message_text.h"
 
 #include "encoding/dcs.h"
 #include "encoding/shift_tables.h"
 #include "encoding/utf8.h"
 
-namespace vek::smpp {
+namespace vek::protocols {
 
 Alphabet alphabetOf(uint8_t dcs) {
   // SMPP's own values for the low group (bits 7-4 zero).
@@ -74,4 +74,4 @@ std::string gsmToUtf8(std::string_view octets, std::string_view udh) {
   return out;
 }
 
-}  // namespace vek::smpp
+}  // namespace vek::protocols

@@ -1,6 +1,6 @@
-#include "protocols/link_libraries.h"
+#include "protocols/libraries/link_libraries.h"
 
-#include "protocols/smpp_library.h"
+#include "protocols/libraries/smpp_library.h"
 
 namespace vek::protocols {
 
