@@ -29,6 +29,7 @@
 #include "inbound/inbound_worker.h"
 #include "platform/files.h"
 #include "queue/request_file.h"
+#include "queue/request_writer.h"
 #include "queue/unique_id.h"
 
 namespace {
