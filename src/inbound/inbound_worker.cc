@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <exception>
 
 #include "encoding/user_data_header.h"
 #include "foundation/config_rules.h"
@@ -246,7 +247,15 @@ void ThreadProcessInboundSMS(int kind) {
   platform::Event& wake =
       kind == kInboundReceipts ? foundation::inboundEventB() : foundation::inboundEventA();
   while (!platform::shutdownRequested()) {
-    PassResult r = worker.runPass();
+    PassResult r;
+    try {
+      r = worker.runPass();
+    } catch (const std::exception& e) {
+      // A pass that failed leaves its files for the next one; the thread
+      // stays, or inbound messages would pile up unworked.
+      foundation::DebugLogf(kTag, "Pass ended by %s", e.what());
+      r.receiving = false;
+    }
     if (!r.receiving) {
       if (!platform::sleepFor(kReceiveOffWait)) break;
       continue;
