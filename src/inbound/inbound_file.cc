@@ -28,6 +28,21 @@ std::string_view cutText(std::string_view text, size_t limit) {
   return text.substr(0, end);
 }
 
+// The bytes at the end of `text` that begin a UTF-8 character without
+// finishing it (what a cut at a byte count leaves behind), or 0.
+size_t incompleteUtf8Tail(std::string_view text) {
+  for (size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+    const unsigned char c = static_cast<unsigned char>(text[text.size() - back]);
+    if ((c & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+    const size_t needed = c >= 0xF0 && c <= 0xF4   ? 4
+                          : c >= 0xE0 && c <= 0xEF ? 3
+                          : c >= 0xC2 && c <= 0xDF ? 2
+                                                   : 1;
+    return needed > back ? back : 0;
+  }
+  return 0;
+}
+
 void writeRequestFlags(RequestWriter& w, uint32_t flags, bool reply) {
   if (reply) w.yes("ReplyRequested", (flags & queue::kFlagReplyRequested) != 0);
   w.yes("ReceiptRequested", (flags & queue::kFlagReceiptRequested) != 0);
@@ -72,6 +87,11 @@ std::string cutData(std::string_view data, bool binary, uint8_t dcs) {
     escaped += cost;
     end = next;
   }
+  // A text the loader already cut at its byte limit may end inside a
+  // character: that fragment goes too.
+  // (Only there: elsewhere such a byte is a Windows-1252 character.)
+  if (!binary && end == data.size() && escaped + 3 >= queue::kLimitData)
+    end -= incompleteUtf8Tail(data.substr(0, end));
   if (binary && end < data.size()) {
     const size_t unit = encoding::DCSIsUCS2(dcs) ? 4 : 2;
     end -= end % unit;

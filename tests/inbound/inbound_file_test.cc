@@ -37,6 +37,9 @@ TEST(InboundFileTest, LongDataIsCutOnlyAtTheLoadersLimitAndAtWholeCharacters) {
       {"2,000 characters are not cut at 1,023", std::string(2000, 'x'), false, 0, 2000},
       {"UTF-8 never split", utf8, false, 0, 8191},
       {"CR LF take two characters each", std::string(5000, '\n'), false, 0, 4095},
+      {"a character the loader cut in half goes", std::string(8189, 'a') + "\xE2\x82", false, 0,
+       8189},
+      {"elsewhere a lone lead byte is a character", "caf\xE9", false, 0, 4},
       {"hex at an even length", std::string(9000, 'A'), true, 0x04, 8190},
       {"UCS-2 hex at whole characters", std::string(9000, '0'), true, 0x08, 8188},
   };
