@@ -8,7 +8,7 @@
 #   bench/inbound_mo_bench.sh          SESSIONS=4 COUNT=2000 bench/inbound_mo_bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -G Ninja -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVEKSMS_BENCH=OFF >/dev/null
+cmake -G Ninja -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release --target inbound_tests
 export VEKSMS_ORACLES="${VEKSMS_ORACLES:-$(cd ../shared/oracles && pwd)}"
 VEKSMS_MO_SESSIONS="${SESSIONS:-8}" VEKSMS_MO_COUNT="${COUNT:-5000}" \
