@@ -1,6 +1,6 @@
-// Inbound processing benchmarks (a data directory under /tmp, on this
-// machine's file system; a routing table of 50 lines, accounts with and
-// without RECV.FLG).
+// Inbound processing benchmarks (a data directory under $VEKSMS_BENCH_DIR,
+// else /tmp: the file system decides most of the cost; a routing table of
+// 50 lines, accounts with and without RECV.FLG).
 //   BM_ReceiveToInboundFile   -- ProcessInboundSMS of a 60-character text into an ".in" file
 //   BM_ReceiveToAccount       -- ProcessInboundSMS of a message naming its account ("req" file)
 //   BM_InboundFilesToAccounts -- one inbound thread: ".in" files in SMS-IN to the accounts'
@@ -42,8 +42,9 @@ constexpr int kAccounts = 50;
 class Gateway {
  public:
   Gateway() {
-    char templ[] = "/tmp/veksms-inbench-XXXXXX";
-    root_ = ::mkdtemp(templ) ? std::string(templ) + "/" : std::string("/tmp/veksms-inbench/");
+    const char* base = ::getenv("VEKSMS_BENCH_DIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/veksms-inbench-XXXXXX";
+    root_ = ::mkdtemp(templ.data()) ? templ + "/" : std::string("/tmp/veksms-inbench/");
     (void)hostlib::setDataDirectory(root_);
     std::string ini = "[SMSGW]\nReceiveSMS=Yes\n[Inbound SMS Routing]\n";
     for (int i = 0; i < kAccounts; ++i) ini += platform::format("u%d=44%d*\n", i, i);
