@@ -55,7 +55,10 @@ std::chrono::seconds InboundRetryPolicy::delayAfter(uint32_t failures) const {
 
 bool InboundRetryPolicy::due(uint32_t failures, const queue::RequestTime& last,
                              platform::SystemTime now) const {
-  if (failures == 0 || last.year == 0) return true;
+  // A time no retry was ever written at (the clock's range ends in 2262;
+  // year 1000 would overflow it) counts as unset, like a value that does
+  // not parse.
+  if (failures == 0 || last.year < 1970 || last.year > 2200) return true;
   return now >= queue::toSystemTime(last) + delayAfter(failures);
 }
 

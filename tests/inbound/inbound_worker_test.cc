@@ -6,6 +6,7 @@
 
 #include "foundation/thread_registry.h"
 #include "inbound/inbound_env.h"
+#include "inbound/inbound_retry.h"
 #include "inbound/process_inbound.h"
 #include "queue/request_writer.h"
 
@@ -65,6 +66,25 @@ TEST_F(InboundWorkerTest, FilesReachTheTablesAccountsAndTheRestIsSetAside) {
   EXPECT_EQ(pass(kInboundReceipts).completed, 1u);
   queue::SMSMessage receipt = load(files(queueOf("alice"), "*.req").back());
   EXPECT_EQ(receipt.MessageFlags, queue::kFlagIsReceipt | queue::kFlagReceiptDelivered);
+}
+
+TEST(InboundRetryTest, ScheduleGrowsIsCappedAndSurvivesAbsurdTimes) {
+  InboundRetryPolicy p;
+  std::vector<int64_t> delays;
+  for (uint32_t n = 1; n <= 4; ++n) delays.push_back(p.delayAfter(n).count());
+  EXPECT_EQ(delays, (std::vector<int64_t>{0, 30, 60, 90}));
+  p.max_delay_seconds = 45;
+  EXPECT_EQ(p.delayAfter(9).count(), 45);
+  p.multiplier = 2147483647;
+  p.delay_seconds = 2147483647;
+  p.max_delay_seconds = 0;
+  EXPECT_GT(p.delayAfter(4000000000u).count(), 0);  // saturates, never wraps
+  const platform::SystemTime now = platform::clock().now();
+  EXPECT_FALSE(p.due(3, queue::requestTimeNow(), now));
+  for (const char* stamp : {"10001033462781", "99991231235959"})
+    EXPECT_TRUE(p.due(3, queue::parseRequestTime(stamp), now)) << stamp;
+  EXPECT_TRUE(p.exhausted(20));
+  EXPECT_FALSE(p.exhausted(19));
 }
 
 TEST_F(InboundWorkerTest, FailuresRetryUntilWritableAndAreSetAsideWhenExhausted) {
