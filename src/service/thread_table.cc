@@ -2,6 +2,7 @@
 
 #include "foundation/settings.h"
 #include "http/server/listeners.h"
+#include "inbound/inbound_worker.h"
 #include "queue/queue_cache.h"
 
 namespace vek::service {
@@ -9,6 +10,11 @@ namespace {
 
 bool serverCertificateExists(const StartupContext& c) {
   return c.facts.server_certificate;
+}
+
+// The inbound thread pairs beyond the first.
+int extraInboundPairs(const StartupContext&) {
+  return inbound::inboundThreadPairs() - 1;
 }
 
 // One row per thread, in start order. Components add theirs here.
@@ -21,6 +27,14 @@ const ThreadRow kThreads[] = {
     {"ThreadProcessQCache", Phase::kBeforeReport,
      [](const StartupContext&) { return foundation::settings()->UseQCache; },
      queue::ThreadProcessQCache, 0, nullptr, nullptr},
+    {"ThreadProcessInboundSMS", Phase::kAfterReport, nullptr, inbound::ThreadProcessInboundSMS,
+     inbound::kInboundMessagesAndJoining, nullptr, nullptr},
+    {"ThreadProcessInboundSMS", Phase::kAfterReport, nullptr, inbound::ThreadProcessInboundSMS,
+     inbound::kInboundReceipts, nullptr, nullptr},
+    {"ThreadProcessInboundSMS", Phase::kAfterReport, nullptr, inbound::ThreadProcessInboundSMS,
+     inbound::kInboundMessages, extraInboundPairs, nullptr},
+    {"ThreadProcessInboundSMS", Phase::kAfterReport, nullptr, inbound::ThreadProcessInboundSMS,
+     inbound::kInboundReceipts, extraInboundPairs, nullptr},
     {nullptr, Phase::kBeforeReport, nullptr, nullptr, 0, nullptr, nullptr},
 };
 
