@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "foundation/debug_log.h"
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/shutdown.h"
 
 namespace vek::foundation {
 namespace {
@@ -94,7 +96,7 @@ bool retryOnNoResources(std::string_view tag, const std::function<bool()>& attem
     // No pause after the last call: nothing follows it.
     if (!isNoResourcesError(err) || call >= kNoResourcesMaxCalls) break;
     ++retries;
-    std::this_thread::sleep_for(std::chrono::milliseconds(g_pause_unit_ms.load() * retries));
+    (void)platform::sleepFor(std::chrono::milliseconds(g_pause_unit_ms.load() * retries));
   }
   if (retries > 0) {
     if (ok) {
@@ -203,7 +205,7 @@ platform::Result<platform::UniqueFd> CreateFileWithRetry(const std::string& path
   const auto start = platform::monotonicNow();
   int err = 0;
   for (bool first = true;; first = false) {
-    if (!first) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!first) (void)platform::sleepFor(std::chrono::milliseconds(1));
     platform::UniqueFd fd = openOnce(path, options);
     if (!fd && options.disposition != Disposition::kOpenExisting) {
       (void)platform::makeDirectories(platform::parentDirectory(path));

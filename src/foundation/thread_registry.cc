@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "foundation/debug_log.h"
+#include "platform/clock.h"
 #include "platform/signals.h"
 
 namespace vek::foundation {
@@ -154,7 +155,7 @@ bool startWorkerThread(std::string description, std::function<void()> body) {
 
 bool waitForWorkers(std::chrono::milliseconds bound) {
   std::unique_lock lk(g_mu);
-  return g_none_running.wait_for(lk, bound, [] { return g_running.load() <= 0; });
+  return platform::waitFor(lk, g_none_running, bound, [] { return g_running.load() <= 0; });
 }
 
 }  // namespace vek::foundation

@@ -13,14 +13,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/clock.h"
+
 namespace vek::platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int remainingMs(Clock::time_point deadline) {
+int remainingMs(SteadyTime deadline) {
   auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - monotonicNow()).count();
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
@@ -74,13 +74,21 @@ uint16_t portOf(const sockaddr* sa) {
   return 0;
 }
 
+// 1 when `events` are ready on fd, 0 on time-out (a negative timeout never
+// ends), -1 on error or hang-up.
 int pollOne(int fd, short events, int timeout_ms) {
+  const SteadyTime deadline =
+      timeout_ms < 0 ? SteadyTime::max() : deadlineAfter(std::chrono::milliseconds(timeout_ms));
   struct pollfd p = {fd, events, 0};
   for (;;) {
-    int r = ::poll(&p, 1, timeout_ms);
+    p.revents = 0;
+    int r = ::poll(&p, 1, pollTimeoutMs(deadline));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return -1;
-    if (r == 0) return 0;
+    if (r == 0) {
+      if (monotonicNow() >= deadline) return 0;
+      continue;
+    }
     if (p.revents & events) return 1;
     return -1;  // POLLERR / POLLHUP / POLLNVAL without the wanted event
   }
@@ -124,7 +132,7 @@ Result<UniqueFd> acceptConnection(int listen_fd, int timeout_ms, std::string* pe
 
 Result<UniqueFd> connectTcp(std::string_view host, uint16_t port, int timeout_ms,
                             std::string_view bind_address) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = deadlineAfter(std::chrono::milliseconds(timeout_ms));
   struct addrinfo hints = {};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -189,7 +197,7 @@ int waitWritable(int fd, int timeout_ms) {
 
 IoStatus recvSome(int fd, void* buf, size_t len, int timeout_ms, size_t* got) {
   *got = 0;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = deadlineAfter(std::chrono::milliseconds(timeout_ms));
   for (;;) {
     ssize_t n = ::recv(fd, buf, len, MSG_DONTWAIT);
     if (n > 0) {
@@ -215,7 +223,7 @@ IoStatus recvSome(int fd, void* buf, size_t len, int timeout_ms, size_t* got) {
 }
 
 IoStatus recvExact(int fd, void* buf, size_t len, int timeout_ms) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = deadlineAfter(std::chrono::milliseconds(timeout_ms));
   auto* p = static_cast<char*>(buf);
   while (len > 0) {
     size_t got = 0;
@@ -228,7 +236,7 @@ IoStatus recvExact(int fd, void* buf, size_t len, int timeout_ms) {
 }
 
 IoStatus sendAll(int fd, std::string_view data, int timeout_ms) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = deadlineAfter(std::chrono::milliseconds(timeout_ms));
   while (!data.empty()) {
     ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {

@@ -5,11 +5,12 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <thread>
 
 #include "foundation/service_state.h"
 #include "hostlib/host.h"
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/shutdown.h"
 #include "platform/single_instance.h"
 #include "service/account_tool.h"
 #include "service/service.h"
@@ -88,13 +89,13 @@ int stopInstance(const std::string& data_dir) {
     return 1;
   }
   // Wait for the instance to let go of its guard (its shutdown is bounded).
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(75);
+  const auto deadline = platform::deadlineAfter(std::chrono::seconds(75));
   while (platform::isLockedElsewhere(guard)) {
-    if (std::chrono::steady_clock::now() > deadline) {
+    if (platform::monotonicNow() > deadline) {
       std::fprintf(stderr, "veksms --stop: the gateway has not stopped yet\n");
       return 1;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    (void)platform::sleepFor(std::chrono::milliseconds(50));
   }
   return 0;
 }

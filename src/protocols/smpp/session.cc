@@ -5,13 +5,18 @@
 #include <cstring>
 
 #include "foundation/debug_log.h"
+#include "platform/clock.h"
 #include "platform/shutdown.h"
 
 namespace vek::smpp {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// Monotonic time through the injectable clock, so that tests move it.
+struct Clock {
+  using duration = platform::SteadyTime::duration;
+  static platform::SteadyTime now() { return platform::monotonicNow(); }
+};
 
 std::atomic<bool> g_debug{false};
 

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/byte_io.h"
+#include "platform/clock.h"
 #include "protocols/smpp/async_submit.h"
 #include "protocols/smpp/pdu.h"
 #include "tls/stream.h"
@@ -104,7 +105,7 @@ class Session {
   int yield(milliseconds wait, bool* connection_error);
 
   // Microseconds since the last PDU from the peer (for inactivity checks).
-  std::chrono::steady_clock::time_point lastReceived() const { return last_rx_; }
+  platform::SteadyTime lastReceived() const { return last_rx_; }
 
  protected:
   // A request from the peer that decoded cleanly, other than enquire_link
@@ -121,7 +122,7 @@ class Session {
   struct Pending {
     std::shared_ptr<AsyncSubmit> ctx;
     uint32_t expected = 0;  // the response command id
-    std::chrono::steady_clock::time_point sent;
+    platform::SteadyTime sent;
   };
 
   enum class Frame { kNone, kReady, kBad };
@@ -156,8 +157,8 @@ class Session {
   bool sync_done_ = false;
   Pdu sync_resp_;
   std::unordered_map<uint32_t, Pending> pending_;
-  std::chrono::steady_clock::time_point last_rx_{};
-  std::chrono::steady_clock::time_point last_timeout_check_{};
+  platform::SteadyTime last_rx_{};
+  platform::SteadyTime last_timeout_check_{};
 };
 
 }  // namespace vek::smpp
