@@ -17,8 +17,6 @@
 namespace vek::foundation {
 namespace {
 
-std::atomic<int64_t> g_pause_unit_ms{100};
-
 // One open attempt. With `exclusive`, O_TRUNC waits until the lock is held,
 // so that a file another thread holds is never truncated under it.
 platform::UniqueFd openOnce(const std::string& path, const CreateFileOptions& o) {
@@ -77,10 +75,6 @@ bool transferAll(size_t length, size_t* done, Step step) {
 
 }  // namespace
 
-std::chrono::milliseconds setNoResourcesPauseUnit(std::chrono::milliseconds unit) {
-  return std::chrono::milliseconds(g_pause_unit_ms.exchange(unit.count()));
-}
-
 bool isNoResourcesError(int err) {
   return err == ENOMEM || err == ENOBUFS || err == EAGAIN;
 }
@@ -96,7 +90,7 @@ bool retryOnNoResources(std::string_view tag, const std::function<bool()>& attem
     // No pause after the last call: nothing follows it.
     if (!isNoResourcesError(err) || call >= kNoResourcesMaxCalls) break;
     ++retries;
-    (void)platform::sleepFor(std::chrono::milliseconds(g_pause_unit_ms.load() * retries));
+    (void)platform::sleepFor(kNoResourcesPauseUnit * retries);
   }
   if (retries > 0) {
     if (ok) {

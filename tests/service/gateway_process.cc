@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/clock.h"
 #include "platform/files.h"
 
 namespace vek::testing {
@@ -34,8 +35,8 @@ std::string GatewayProcess::output() {
 }
 
 bool GatewayProcess::waitExit(std::chrono::milliseconds timeout, int* exit_code) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
+  auto deadline = platform::monotonicNow() + timeout;
+  while (platform::monotonicNow() < deadline) {
     output();
     if (child_.wait(std::chrono::milliseconds(20), exit_code)) {
       output();
