@@ -19,8 +19,7 @@ namespace vek::platform {
 namespace {
 
 int remainingMs(SteadyTime deadline) {
-  auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - monotonicNow()).count();
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - monotonicNow()).count();
   return left < 0 ? 0 : static_cast<int>(left);
 }
 

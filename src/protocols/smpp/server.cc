@@ -223,8 +223,7 @@ uint32_t SMPPServerWaitForLogin(ServerConnection& conn, std::chrono::millisecond
   // Services at least once, so that a zero time-out still takes what is there.
   while (!s.bind.waiting) {
     if (!s.alive()) return status::kConnectionLost;
-    auto left =
-        std::chrono::duration_cast<milliseconds>(deadline - platform::monotonicNow());
+    auto left = std::chrono::duration_cast<milliseconds>(deadline - platform::monotonicNow());
     if (s.service(std::max(left, milliseconds(0))) < 0) return status::kConnectionLost;
     if (!s.bind.waiting && platform::monotonicNow() >= deadline) return status::kTimeout;
   }
