@@ -76,7 +76,7 @@ struct CreateFileOptions {
   // attempt fail (and the loop wait while the file exists).
   bool exclusive = false;
   Disposition disposition = Disposition::kOpenExisting;
-  mode_t mode = 0644;
+  mode_t mode = 0640;
   std::chrono::milliseconds time_limit{0};
 };
 

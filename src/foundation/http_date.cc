@@ -14,14 +14,6 @@ std::string httpDate(const platform::CalendarTime& utc) {
                           utc.hour, utc.minute, utc.second);
 }
 
-std::string httpDateFromLocal(const platform::CalendarTime& local) {
-  bool valid = local.year >= 1601 && local.year <= 30827 && local.month >= 1 && local.month <= 12 &&
-               local.day >= 1 && local.day <= 31 && local.hour >= 0 && local.hour <= 23 &&
-               local.minute >= 0 && local.minute <= 59 && local.second >= 0 && local.second <= 60;
-  if (!valid) return httpDateNow();
-  return httpDate(platform::toUtc(platform::fromLocal(local)));
-}
-
 std::string httpDateNow() {
   return httpDate(platform::toUtc(platform::clock().now()));
 }

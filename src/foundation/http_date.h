@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "foundation/date_text.h"
 #include "platform/clock.h"
 
 namespace vek::foundation {
@@ -10,9 +11,7 @@ namespace vek::foundation {
 // From a time already in UTC. A month outside 1..12 prints as "Jan", a
 // weekday outside 0..6 as "Sun".
 std::string httpDate(const platform::CalendarTime& utc);
-// From a local time, converted to UTC first; a time that cannot be
-// converted gives the current UTC time.
-std::string httpDateFromLocal(const platform::CalendarTime& local);
+// From a local time: httpDateFromLocal() of date_text.h, the one definition.
 // The current time of the gateway's clock.
 std::string httpDateNow();
 

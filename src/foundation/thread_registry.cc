@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "foundation/debug_log.h"
+#include "foundation/last_chance.h"
 #include "platform/clock.h"
 #include "platform/signals.h"
 
@@ -141,8 +142,10 @@ bool startWorkerThread(std::string description, std::function<void()> body) {
         body();
       } catch (const std::exception& e) {
         DebugLogf(description, "Unhandled exception: %s", e.what());
+        lastChanceExit();
       } catch (...) {
         DebugLog(description, "Unhandled exception");
+        lastChanceExit();
       }
     });
     t.detach();

@@ -95,19 +95,47 @@ int pollOne(int fd, short events, int timeout_ms) {
 
 }  // namespace
 
-Result<UniqueFd> listenTcp(std::string_view bind_address, uint16_t port, int backlog) {
-  sockaddr_storage ss;
-  socklen_t len;
-  if (!fillAddress(bind_address, port, &ss, &len))
-    return Status::error("bad listening address " + std::string(bind_address), EINVAL);
+namespace {
+
+Result<UniqueFd> listenOn(const sockaddr_storage& ss, socklen_t len, int backlog, bool dual_stack,
+                          const std::string& what) {
   UniqueFd fd(::socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd) return Status::fromErrno("socket", "");
   int one = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&ss), len) != 0)
-    return Status::fromErrno("bind", std::string(bind_address) + ":" + std::to_string(port));
+  if (dual_stack) {
+    int zero = 0;  // IPv4 clients too, whatever net.ipv6.bindv6only says
+    ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+  }
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&ss), len) != 0)
+    return Status::fromErrno("bind", what);
   if (::listen(fd.get(), backlog) != 0) return Status::fromErrno("listen", "");
   return fd;
+}
+
+}  // namespace
+
+Result<UniqueFd> listenTcp(std::string_view bind_address, uint16_t port, int backlog) {
+  const std::string what = std::string(bind_address) + ":" + std::to_string(port);
+  if (bind_address.empty() || bind_address == "0") {
+    // Any address: one IPv6 socket that also takes IPv4 clients (they show
+    // as IPv4-mapped addresses, which addressText turns back into IPv4).
+    // A host without IPv6 gets the IPv4 socket alone.
+    sockaddr_storage ss = {};
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&ss);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    in6->sin6_addr = in6addr_any;
+    auto dual = listenOn(ss, sizeof *in6, backlog, true, what);
+    int err = dual.ok() ? 0 : dual.status().code();
+    if (dual.ok() || (err != EAFNOSUPPORT && err != EADDRNOTAVAIL && err != EPROTONOSUPPORT))
+      return dual;
+  }
+  sockaddr_storage ss;
+  socklen_t len;
+  if (!fillAddress(bind_address, port, &ss, &len))
+    return Status::error("bad listening address " + std::string(bind_address), EINVAL);
+  return listenOn(ss, len, backlog, false, what);
 }
 
 Result<UniqueFd> acceptConnection(int listen_fd, int timeout_ms, std::string* peer_address,

@@ -20,7 +20,8 @@ namespace vek::service {
 std::string usageText() {
   return std::string(foundation::productBanner()) +
          "\n"
-         "Usage: veksms [--data-dir DIR]            run the gateway in the foreground\n"
+         "Usage: veksms [--data-dir DIR] [--quiet]  run the gateway in the foreground\n"
+         "                                          (--quiet: no banner on standard error)\n"
          "       veksms --stop [--data-dir DIR]     stop the gateway running on DIR\n"
          "       veksms [--data-dir DIR] user add|set|del|list ...   manage accounts\n"
          "       veksms --version | --help\n"
@@ -50,6 +51,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       cl.action = CommandLine::Action::kVersion;
     } else if (a == "--stop") {
       cl.action = CommandLine::Action::kStop;
+    } else if (a == "--quiet" || a == "-q") {
+      cl.quiet = true;
     } else if (a == "--data-dir") {
       if (i + 1 >= args.size()) {
         cl.action = CommandLine::Action::kError;
@@ -103,6 +106,7 @@ int stopInstance(const std::string& data_dir) {
 }  // namespace
 
 int runMain(const std::vector<std::string>& args) {
+  platform::restrictFileCreationMask();
   CommandLine cl = parseCommandLine(args);
   switch (cl.action) {
     case CommandLine::Action::kHelp:
@@ -127,6 +131,7 @@ int runMain(const std::vector<std::string>& args) {
   }
   ServiceOptions options;
   options.data_dir = cl.data_dir;
+  options.quiet = cl.quiet;
   return runService(options);
 }
 

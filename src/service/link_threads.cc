@@ -6,6 +6,7 @@
 
 #include "foundation/debug_log.h"
 #include "foundation/directories.h"
+#include "foundation/link_name.h"
 #include "foundation/service_state.h"
 #include "foundation/thread_registry.h"
 #include "hostlib/host.h"
@@ -36,7 +37,8 @@ void linkThreadBody(std::shared_ptr<platform::UniqueFd> lock, std::string argume
 
 }  // namespace
 
-int linkThreadCount(const std::string& section) {
+int linkThreadCount(const std::string& link_name) {
+  const std::string section = foundation::linkSectionName(link_name);
   int count =
       std::max(countValue(section, "TransmitterCount"), countValue(section, "ReceiverCount"));
   return std::max(count, 1);
@@ -47,13 +49,13 @@ int StartLinkThreads(bool initial) {
   std::string stats = foundation::statsDirectory();
   for (unsigned i = 1;; ++i) {
     if (platform::shutdownRequested()) break;
-    std::string section =
+    std::string link =
         hostlib::SMSIniGetProfileString("SMSGW", platform::format("Modem%u", i), "", 260);
-    if (section.empty()) {
+    if (link.empty()) {
       if (!initial || i > 201) break;
       continue;
     }
-    int count = linkThreadCount(section);
+    int count = linkThreadCount(link);
     for (int j = 1; j <= count; ++j) {
       std::string lock_path = stats + platform::format("ROUTE-%u-%d.LCK", i, j);
       auto lock = platform::openLocked(lock_path, O_RDWR | O_CREAT, 0600);

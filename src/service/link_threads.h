@@ -16,8 +16,10 @@ namespace vek::service {
 // gap; initial = false: stop at the first gap. Returns the threads started.
 int StartLinkThreads(bool initial);
 
-// The thread count of a link section: the larger of TransmitterCount and
-// ReceiverCount, each 1 when empty or not starting with a digit.
-int linkThreadCount(const std::string& section);
+// The thread count of a link (its `Modem%u` value): the larger of
+// TransmitterCount and ReceiverCount in the link's settings section (the
+// link-name rule: "Modem - " before a local modem's name), each 1 when empty
+// or not starting with a digit.
+int linkThreadCount(const std::string& link_name);
 
 }  // namespace vek::service

@@ -1,10 +1,13 @@
 #include "foundation/thread_registry.h"
 
+#include <unistd.h>
+
 #include <future>
 #include <stdexcept>
 #include <thread>
 
 #include "foundation/debug_log.h"
+#include "foundation/last_chance.h"
 #include "support/test_support.h"
 
 namespace vek::foundation {
@@ -53,9 +56,17 @@ TEST_F(ThreadRegistryTest, WorkerIsNumberedWhileRunningAndWaitedFor) {
   EXPECT_NE(text.find("ReleaseThreadNumber:  ThreadHoldOn\r\n"), std::string::npos) << text;
 }
 
-TEST_F(ThreadRegistryTest, ExceptionInWorkerIsLoggedAndTheThreadStillEnds) {
-  ASSERT_TRUE(startWorkerThread("ThreadThrows", [] { throw std::runtime_error("disk gone"); }));
-  ASSERT_TRUE(waitForWorkers(std::chrono::seconds(10)));
+// The process ends as for a crash; a worker that merely ended would leave
+// the child running on to the exit status 0.
+TEST_F(ThreadRegistryTest, ExceptionInWorkerIsLoggedAndEndsTheProcessAsACrash) {
+  GTEST_FLAG_SET(death_test_style, "fast");  // the child keeps this test's log
+  EXPECT_EXIT(
+      {
+        startWorkerThread("ThreadThrows", [] { throw std::runtime_error("disk gone"); });
+        waitForWorkers(std::chrono::seconds(30));
+        ::_exit(0);
+      },
+      ::testing::ExitedWithCode(kExceptionExitCode & 0xFF), "");
   EXPECT_NE(log().find("ThreadThrows:  Unhandled exception: disk gone\r\n"), std::string::npos);
 }
 

@@ -3,12 +3,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <thread>
 
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/event_log.h"
 #include "platform/shutdown.h"
 #include "platform/single_instance.h"
 #include "platform/socket.h"
@@ -106,6 +108,20 @@ TEST(RuntimeTest, LoopbackSocketsTransferAndTimeOut) {
   auto none = acceptConnection(listener->get(), 10);
   EXPECT_EQ(none.status().code(), EAGAIN);
   EXPECT_FALSE(connectTcp("127.0.0.1", port == 1 ? 2 : 1, 1000).ok());
+}
+
+TEST(RuntimeTest, EachEventIsOneLineOfTheEventLog) {
+  vek::testing::TempDir dir;
+  openEventLog(dir.file("EVENTS.LOG"));
+  reportEvent(EventType::kSuccess, "Gateway service started.\n  Using web port 8800.\r\n");
+  reportEvent(EventType::kError, "bad\r\ninput\x1b[2J");
+  std::string text = vek::testing::readText(dir.file("EVENTS.LOG"));
+  openEventLog("");
+  ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+  EXPECT_NE(text.find(" - Info: Gateway service started.   Using web port 8800.\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find(" - Error: bad  input [2J\n"), std::string::npos) << text;
 }
 
 TEST(RuntimeTest, FakeClockDrivesLocalTime) {
