@@ -555,10 +555,17 @@ Result<UniqueFd> claimFile(const std::string& path) {
   // another file) or, where its unlink failed, left it truncated. Another
   // gateway on a shared queue may have sent it meanwhile. Either way we
   // hold a lock on a dead file.
-  struct stat by_fd, by_name;
-  if (::fstat(fd->get(), &by_fd) != 0 || by_fd.st_nlink == 0 || by_fd.st_size == 0 ||
-      ::stat(path.c_str(), &by_name) != 0 || by_name.st_ino != by_fd.st_ino ||
-      by_name.st_dev != by_fd.st_dev) {
+  // AT_STATX_FORCE_SYNC: on a shared file system (NFS, FUSE) the client's
+  // cached attributes may predate the other host's release; ask the server.
+  // Local file systems ignore the flag.
+  constexpr int kFresh = AT_STATX_FORCE_SYNC;
+  constexpr unsigned kWanted = STATX_NLINK | STATX_SIZE | STATX_INO;
+  struct statx by_fd, by_name;
+  if (::statx(fd->get(), "", AT_EMPTY_PATH | kFresh, kWanted, &by_fd) != 0 ||
+      by_fd.stx_nlink == 0 || by_fd.stx_size == 0 ||
+      ::statx(AT_FDCWD, path.c_str(), kFresh, kWanted, &by_name) != 0 ||
+      by_name.stx_ino != by_fd.stx_ino || by_name.stx_dev_major != by_fd.stx_dev_major ||
+      by_name.stx_dev_minor != by_fd.stx_dev_minor) {
     return Status::error(path + ": released by another holder", ENOENT);
   }
   return fd;

@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/socket.h"
 
 namespace vek::testing {
 
@@ -44,6 +45,21 @@ bool GatewayProcess::waitExit(std::chrono::milliseconds timeout, int* exit_code)
     }
   }
   return false;
+}
+
+std::string httpGet(const std::string& host, uint16_t port, const std::string& target,
+                    std::chrono::milliseconds timeout) {
+  const int ms = static_cast<int>(timeout.count());
+  auto fd = platform::connectTcp(host, port, ms);
+  if (!fd.ok()) return std::string();
+  std::string request = "GET " + target + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n";
+  if (platform::sendAll(fd->get(), request, ms) != platform::IoStatus::kOk) return std::string();
+  std::string response;
+  char buf[4096];
+  size_t got = 0;
+  while (platform::recvSome(fd->get(), buf, sizeof buf, ms, &got) == platform::IoStatus::kOk)
+    response.append(buf, got);
+  return response;
 }
 
 platform::ProcessResult runGateway(const std::vector<std::string>& args,
