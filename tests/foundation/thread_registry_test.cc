@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <future>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "foundation/debug_log.h"
 #include "foundation/last_chance.h"
@@ -68,6 +70,37 @@ TEST_F(ThreadRegistryTest, ExceptionInWorkerIsLoggedAndEndsTheProcessAsACrash) {
       },
       ::testing::ExitedWithCode(kExceptionExitCode & 0xFF), "");
   EXPECT_NE(log().find("ThreadThrows:  Unhandled exception: disk gone\r\n"), std::string::npos);
+}
+
+// Descriptions change while other threads (a status page, the crash
+// handler) read them: a reader sees a whole description, never a mixture.
+TEST_F(ThreadRegistryTest, DescriptionsReadWhileThreadsComeAndGoAreWhole) {
+  configureDebugLog(DebugLogConfig{});  // the lines themselves are not the point
+  std::atomic<bool> done{false};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < 3; ++w) {
+    writers.emplace_back([&, w] {
+      const std::string a(60, static_cast<char>('a' + w)), b(90, static_cast<char>('A' + w));
+      for (int i = 0; i < 2000; ++i) {
+        AssignThreadNumber(a);
+        AssignThreadNumber(b);  // same slot, new description
+        ReleaseThreadNumber();
+      }
+    });
+  }
+  std::thread reader([&] {
+    while (!done.load()) {
+      for (unsigned n = 1; n <= 16; ++n) {
+        std::string d = threadDescription(n);
+        if (d.empty()) continue;
+        EXPECT_EQ(d, std::string(d.size(), d[0])) << "torn description";
+        EXPECT_TRUE(d.size() == 60 || d.size() == 90) << d.size();
+      }
+    }
+  });
+  for (auto& w : writers) w.join();
+  done = true;
+  reader.join();
 }
 
 TEST_F(ThreadRegistryTest, SecondAssignKeepsTheSlotAndDescriptionIsCut) {
