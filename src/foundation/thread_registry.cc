@@ -54,7 +54,8 @@ void countDown() {
 void setDescription(Slot& slot, std::string_view description) {
   size_t n = std::min(description.size(), kThreadDescriptionMax);
   slot.seq.fetch_add(1, std::memory_order_acq_rel);  // odd: being written
-  for (size_t i = 0; i < n; ++i) slot.description[i].store(description[i], std::memory_order_relaxed);
+  for (size_t i = 0; i < n; ++i)
+    slot.description[i].store(description[i], std::memory_order_relaxed);
   slot.description[n].store('\0', std::memory_order_relaxed);
   slot.seq.fetch_add(1, std::memory_order_release);  // even: settled
 }

@@ -158,6 +158,8 @@ std::optional<std::string> findProgram(const std::string& program) {
 }
 
 ProcessResult runProcess(const ProcessOptions& o) {
+  // The limit counts from the call, spawning included.
+  const SteadyTime deadline = deadlineAfter(o.time_limit);
   ProcessResult r;
   bool pipe_out = o.output_path.empty();
   auto spawned = spawnWithPipes(o, o.stdin_data.has_value(), pipe_out, pipe_out && !o.merge_stderr);
@@ -170,7 +172,6 @@ ProcessResult runProcess(const ProcessOptions& o) {
   std::string_view to_write = o.stdin_data ? std::string_view(*o.stdin_data) : std::string_view();
   if (s.in && to_write.empty()) s.in.reset();
 
-  const SteadyTime deadline = deadlineAfter(o.time_limit);
   int status = 0;
   bool reaped = false;
   while (true) {
