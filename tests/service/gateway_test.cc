@@ -280,8 +280,9 @@ TEST_F(GatewayTest, FilesClosedToOthersDualStackAndStaleTemporariesGone) {
   ASSERT_NE(started, std::string::npos);
   EXPECT_EQ(events.substr(started, events.find('\n', started) - started),
             "service started.  Using web port " + std::to_string(port) + ".");
-  for (const auto& line : platform::split(events, "\n"))
-    if (!line.empty()) EXPECT_TRUE(line.rfind("20", 0) == 0) << line;
+  for (const auto& line : platform::split(events, "\n")) {
+    EXPECT_EQ(line.rfind("20", 0), 0u) << line;
+  }
 }
 
 }  // namespace
