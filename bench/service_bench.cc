@@ -17,9 +17,10 @@
 #include <string>
 #include <thread>
 
-namespace {
+#include "platform/clock.h"
+#include "platform/shutdown.h"
 
-using Clock = std::chrono::steady_clock;
+namespace {
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path);
@@ -44,11 +45,11 @@ struct Gateway {
     }
   }
   bool waitStarted(std::chrono::seconds limit) {
-    auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
+    auto deadline = vek::platform::monotonicNow() + limit;
+    while (vek::platform::monotonicNow() < deadline) {
       if (slurp(dir + "/private/EVENTS.LOG").find("service started.") != std::string::npos)
         return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      (void)vek::platform::sleepFor(std::chrono::milliseconds(1));
     }
     return false;
   }
@@ -63,13 +64,13 @@ struct Gateway {
 
 void BM_StartupTime(benchmark::State& state) {
   for (auto _ : state) {
-    auto start = Clock::now();
+    auto start = vek::platform::monotonicNow();
     Gateway g;
     if (!g.waitStarted(std::chrono::seconds(30))) {
       state.SkipWithError("gateway did not start");
       return;
     }
-    auto took = std::chrono::duration<double>(Clock::now() - start).count() - 2.0;
+    auto took = std::chrono::duration<double>(vek::platform::monotonicNow() - start).count() - 2.0;
     state.SetIterationTime(took);
   }
 }
@@ -95,9 +96,9 @@ void BM_IdleCpu(benchmark::State& state) {
       state.SkipWithError("gateway did not start");
       return;
     }
-    std::this_thread::sleep_for(std::chrono::seconds(10));  // past the first supervision pass
+    (void)vek::platform::sleepFor(std::chrono::seconds(10));  // past the first supervision pass
     double before = cpuSeconds(g.pid);
-    std::this_thread::sleep_for(std::chrono::seconds(60));
+    (void)vek::platform::sleepFor(std::chrono::seconds(60));
     double used = cpuSeconds(g.pid) - before;
     state.counters["idle_cpu_percent"] = used / 60.0 * 100.0;
   }

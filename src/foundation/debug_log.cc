@@ -13,6 +13,7 @@
 #include "foundation/thread_registry.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/shutdown.h"
 #include "platform/unique_fd.h"
 
 namespace vek::foundation {
@@ -71,7 +72,7 @@ void publishSafePath(const DebugLogConfig& c) {
 }
 
 void pause(const LogState& s) {
-  if (s.config.rotation_pause.count() > 0) std::this_thread::sleep_for(s.config.rotation_pause);
+  if (s.config.rotation_pause.count() > 0) (void)platform::sleepFor(s.config.rotation_pause);
 }
 
 // Moves the log to ".BAK" (the previous backup is lost). The file is closed.

@@ -5,6 +5,7 @@
 #include "foundation/config_rules.h"
 #include "foundation/settings.h"
 #include "hostlib/host.h"
+#include "hostlib/message_ids.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/sanitize.h"
@@ -18,17 +19,9 @@ std::string configured(bool mmsc, const char* key, std::string_view base, const 
                        bool create) {
   std::string v = mmsc ? hostlib::MMSCIniGetProfileString("MMSC", key, "", 260)
                        : hostlib::SMSIniGetProfileString("SMSGW", key, "", 260);
-  std::string dir;
-  if (v.empty()) {
-    dir = platform::withTrailingSlash(platform::joinPath(base, def));
-    if (create) (void)platform::makeDirectories(dir);
-  } else {
-    // Configured paths were written with backslashes on the original platform.
-    for (char& c : v)
-      if (c == '\\') c = '/';
-    dir = v.front() == '/' ? platform::withTrailingSlash(v)
-                           : platform::withTrailingSlash(platform::joinPath(base, v));
-  }
+  const bool made_here = v.empty() && create;
+  std::string dir = hostlib::configuredDirectory(std::move(v), base, def);
+  if (made_here) (void)platform::makeDirectories(dir);
   return dir;
 }
 
@@ -125,9 +118,7 @@ std::string mmscUsersDirectory() {
 }
 
 std::string messageIdTrackingDirectory() {
-  std::string dir = configured(false, "MessageIDTrackingDir", data(), "SMPPData", true);
-  (void)platform::makeDirectories(dir);
-  return dir;
+  return hostlib::messageIdDirectory();
 }
 
 std::string statsDirectory() {

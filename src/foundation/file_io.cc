@@ -10,12 +10,12 @@
 #include <thread>
 
 #include "foundation/debug_log.h"
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/shutdown.h"
 
 namespace vek::foundation {
 namespace {
-
-std::atomic<int64_t> g_pause_unit_ms{100};
 
 // One open attempt. With `exclusive`, O_TRUNC waits until the lock is held,
 // so that a file another thread holds is never truncated under it.
@@ -75,10 +75,6 @@ bool transferAll(size_t length, size_t* done, Step step) {
 
 }  // namespace
 
-std::chrono::milliseconds setNoResourcesPauseUnit(std::chrono::milliseconds unit) {
-  return std::chrono::milliseconds(g_pause_unit_ms.exchange(unit.count()));
-}
-
 bool isNoResourcesError(int err) {
   return err == ENOMEM || err == ENOBUFS || err == EAGAIN;
 }
@@ -94,7 +90,7 @@ bool retryOnNoResources(std::string_view tag, const std::function<bool()>& attem
     // No pause after the last call: nothing follows it.
     if (!isNoResourcesError(err) || call >= kNoResourcesMaxCalls) break;
     ++retries;
-    std::this_thread::sleep_for(std::chrono::milliseconds(g_pause_unit_ms.load() * retries));
+    (void)platform::sleepFor(kNoResourcesPauseUnit * retries);
   }
   if (retries > 0) {
     if (ok) {
@@ -203,7 +199,7 @@ platform::Result<platform::UniqueFd> CreateFileWithRetry(const std::string& path
   const auto start = platform::monotonicNow();
   int err = 0;
   for (bool first = true;; first = false) {
-    if (!first) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!first) (void)platform::sleepFor(std::chrono::milliseconds(1));
     platform::UniqueFd fd = openOnce(path, options);
     if (!fd && options.disposition != Disposition::kOpenExisting) {
       (void)platform::makeDirectories(platform::parentDirectory(path));

@@ -10,7 +10,7 @@
 // - Whole-file reads and in-place tail rewrites for queued files that are
 //   held open by their claimant.
 //
-// Functions keep no state apart from the pause unit; all are thread-safe.
+// Functions keep no state; all are thread-safe.
 // The retry pauses run in the caller's thread.
 #pragma once
 
@@ -30,9 +30,9 @@ namespace vek::foundation {
 
 constexpr unsigned kNoResourcesMaxCalls = 20;
 
-// The pause unit between attempts (100 ms; attempt i waits i units).
-// Tests shorten it. Returns the previous unit.
-std::chrono::milliseconds setNoResourcesPauseUnit(std::chrono::milliseconds unit);
+// The pause unit between attempts: attempt i waits i units (through the
+// clock, so a test's fake clock skips them).
+constexpr std::chrono::milliseconds kNoResourcesPauseUnit{100};
 // ENOMEM, ENOBUFS and EAGAIN: the system may have what we need shortly.
 bool isNoResourcesError(int err);
 
@@ -76,7 +76,7 @@ struct CreateFileOptions {
   // attempt fail (and the loop wait while the file exists).
   bool exclusive = false;
   Disposition disposition = Disposition::kOpenExisting;
-  mode_t mode = 0644;
+  mode_t mode = 0640;
   std::chrono::milliseconds time_limit{0};
 };
 

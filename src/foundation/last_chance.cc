@@ -42,7 +42,7 @@ void writeExceptionLog(unsigned number) {
   text.add("-------\r\n");
 
   if (g_except_path[0] != '\0') {
-    int fd = ::open(g_except_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(g_except_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
     if (fd >= 0) {
       safeWriteAll(fd, text.data(), text.size());
       ::close(fd);

@@ -12,14 +12,22 @@
 #include <thread>
 
 #include "foundation/debug_log.h"
+#include "foundation/last_chance.h"
+#include "platform/clock.h"
 #include "platform/signals.h"
 
 namespace vek::foundation {
 namespace {
 
+// A slot's description is written by its owner thread without the registry
+// lock and read by any thread, the crash handler included (which may take
+// no lock). So it is a sequence lock: the writer makes `seq` odd, writes,
+// makes it even again; a reader copies and retries when `seq` moved. The
+// characters are atomics so that a copy racing a write is defined.
 struct Slot {
   std::atomic<long> tid{0};
-  char description[kThreadDescriptionMax + 1] = {};
+  std::atomic<uint32_t> seq{0};
+  std::atomic<char> description[kThreadDescriptionMax + 1] = {};
 };
 
 Slot g_slots[kThreadSlots];
@@ -45,8 +53,11 @@ void countDown() {
 
 void setDescription(Slot& slot, std::string_view description) {
   size_t n = std::min(description.size(), kThreadDescriptionMax);
-  std::memcpy(slot.description, description.data(), n);
-  slot.description[n] = '\0';
+  slot.seq.fetch_add(1, std::memory_order_acq_rel);  // odd: being written
+  for (size_t i = 0; i < n; ++i)
+    slot.description[i].store(description[i], std::memory_order_relaxed);
+  slot.description[n].store('\0', std::memory_order_relaxed);
+  slot.seq.fetch_add(1, std::memory_order_release);  // even: settled
 }
 
 }  // namespace
@@ -82,8 +93,8 @@ unsigned ReleaseThreadNumber() {
   unsigned number = t_number;
   if (number == 0) return 0;
   Slot& slot = g_slots[number - 1];
-  Debug2Log("ReleaseThreadNumber", slot.description);
-  slot.description[0] = '\0';
+  Debug2Log("ReleaseThreadNumber", threadDescription(number));
+  setDescription(slot, "");
   slot.tid.store(0, std::memory_order_release);
   g_registered.fetch_sub(1);
   t_number = 0;
@@ -104,10 +115,23 @@ void threadDescriptionSafe(unsigned number, char* buf, size_t size) {
   if (size == 0) return;
   buf[0] = '\0';
   if (number == 0 || number > kThreadSlots) return;
-  const char* d = g_slots[number - 1].description;
-  size_t i = 0;
-  for (; i + 1 < size && i < kThreadDescriptionMax && d[i]; ++i) buf[i] = d[i];
-  buf[i] = '\0';
+  const Slot& slot = g_slots[number - 1];
+  // Bounded: a reader interrupted by a signal handler on the writer's own
+  // thread would otherwise wait forever. A description that never held
+  // still is given as "" rather than torn.
+  for (int attempt = 0; attempt < 10000; ++attempt) {
+    uint32_t before = slot.seq.load(std::memory_order_acquire);
+    size_t i = 0;
+    for (; i + 1 < size && i < kThreadDescriptionMax; ++i) {
+      char c = slot.description[i].load(std::memory_order_relaxed);
+      if (c == '\0') break;
+      buf[i] = c;
+    }
+    buf[i] = '\0';
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if ((before & 1) == 0 && slot.seq.load(std::memory_order_relaxed) == before) return;
+  }
+  buf[0] = '\0';
 }
 
 unsigned registeredThreadCount() {
@@ -140,8 +164,10 @@ bool startWorkerThread(std::string description, std::function<void()> body) {
         body();
       } catch (const std::exception& e) {
         DebugLogf(description, "Unhandled exception: %s", e.what());
+        lastChanceExit();
       } catch (...) {
         DebugLog(description, "Unhandled exception");
+        lastChanceExit();
       }
     });
     t.detach();
@@ -154,7 +180,7 @@ bool startWorkerThread(std::string description, std::function<void()> body) {
 
 bool waitForWorkers(std::chrono::milliseconds bound) {
   std::unique_lock lk(g_mu);
-  return g_none_running.wait_for(lk, bound, [] { return g_running.load() <= 0; });
+  return platform::waitFor(lk, g_none_running, bound, [] { return g_running.load() <= 0; });
 }
 
 }  // namespace vek::foundation

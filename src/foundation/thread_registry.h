@@ -10,7 +10,11 @@
 // Every thread the service starts goes through startWorkerThread(), which
 // applies the start and end protocol: count up, take a number, install the
 // last-chance handler's stack; at the end release the number and count down.
-// Exceptions never leave a worker: they are logged under its description.
+// An exception that reaches the top of a worker is logged under its
+// description and then takes the crash path of the last-chance handler
+// ("EXCEPT.LOG", exit 45233): a gateway that silently lost one of its
+// threads (say its web listener) must be restarted whole by its service
+// manager, not run on without it.
 #pragma once
 
 #include <chrono>

@@ -1,7 +1,9 @@
 #include "hostlib/accounts.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -9,6 +11,7 @@
 #include "hostlib/sqlite_util.h"
 #include "platform/sanitize.h"
 #include "platform/strings.h"
+#include "platform/unique_fd.h"
 
 namespace vek::hostlib {
 namespace {
@@ -102,19 +105,23 @@ bool isValidAccountName(std::string_view name) {
 }
 
 platform::Result<std::unique_ptr<AccountStore>> AccountStore::open(const std::string& path) {
-  // Created 0600: the store holds passwords.
-  mode_t old = ::umask(0077);
+  // The store holds passwords: the file exists 0600 before SQLite opens it,
+  // and SQLite gives its journal files the database file's mode. (Not by
+  // changing the umask: that is process-wide and other threads create files.)
+  {
+    platform::UniqueFd created(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!created) return platform::Status::fromErrno("create", path);
+    if (::fchmod(created.get(), 0600) != 0) return platform::Status::fromErrno("chmod", path);
+  }
   sqlite3* db = nullptr;
   int rc =
       sqlite3_open_v2(path.c_str(), &db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
-  ::umask(old);
   if (rc != SQLITE_OK) {
     std::string why = db ? sqlite3_errmsg(db) : "out of memory";
     sqlite3_close(db);
     return platform::Status::error("open " + path + ": " + why, EIO);
   }
-  ::chmod(path.c_str(), 0600);
   sqlite3_busy_timeout(db, 5000);
   if (auto st = exec(db, "PRAGMA journal_mode=WAL"); !st.ok()) {
     sqlite3_close(db);

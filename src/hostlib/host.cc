@@ -92,6 +92,14 @@ platform::Status setDataDirectory(const std::string& dir) {
 std::string GetRealProgramDirectory() {
   return snapshot().program;
 }
+std::string configuredDirectory(std::string value, std::string_view base, std::string_view def) {
+  if (value.empty()) return platform::withTrailingSlash(platform::joinPath(base, def));
+  for (char& c : value)
+    if (c == '\\') c = '/';
+  if (value.front() == '/') return platform::withTrailingSlash(value);
+  return platform::withTrailingSlash(platform::joinPath(base, value));
+}
+
 std::string GetProgramDataDirectory() {
   return snapshot().data;
 }

@@ -35,6 +35,12 @@ std::string GetLogDirectory();
 std::string GetDebugLogDirectory();
 std::string GetMMSCLogDirectory();
 
+// The rule of every directory setting: a configured `value` is used as
+// given (backslashes written on the original platform become '/'; a
+// relative path is taken below `base`); an empty one gives `def` below
+// `base`. The result ends in exactly one '/'.
+std::string configuredDirectory(std::string value, std::string_view base, std::string_view def);
+
 // Configuration files.
 void SMSIniSetFilename(const std::string& path);
 void MMSCIniSetFilename(const std::string& path);

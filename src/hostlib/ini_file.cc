@@ -201,7 +201,8 @@ void IniStore::invalidate() {
 
 std::shared_ptr<const IniFile> IniStore::refresh() const {
   auto cached = cache_.get();
-  auto now = std::chrono::steady_clock::now();
+  // Real time: the bound is on how stale another process's change may look.
+  auto now = platform::realMonotonicNow();
   if (cached->file && now - cached->checked < kRecheck) return cached->file;
 
   std::scoped_lock lk(write_mu_);

@@ -92,7 +92,7 @@ class IniStore {
     std::shared_ptr<const IniFile> file;
     int64_t size = -1;
     platform::SystemTime modified{};
-    std::chrono::steady_clock::time_point checked{};
+    platform::SteadyTime checked{};
     std::string path;
   };
   std::shared_ptr<const IniFile> refresh() const;

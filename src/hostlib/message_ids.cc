@@ -90,8 +90,9 @@ std::optional<MessageIdRecord> lookup(std::string_view link, std::string_view sm
 }  // namespace
 
 std::string messageIdDirectory() {
-  std::string dir = SMSIniGetProfileString("SMSGW", "MessageIDTrackingDir", "", 260);
-  dir = dir.empty() ? GetProgramDataDirectory() + "SMPPData/" : platform::withTrailingSlash(dir);
+  std::string dir =
+      configuredDirectory(SMSIniGetProfileString("SMSGW", "MessageIDTrackingDir", "", 260),
+                          GetProgramDataDirectory(), "SMPPData");
   (void)platform::makeDirectories(dir);
   return dir;
 }

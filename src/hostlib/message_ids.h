@@ -40,7 +40,10 @@ bool SMSCMessageIdAdd(std::string_view link, std::string_view smsc_id, std::stri
 std::optional<MessageIdRecord> SMSCMessageIdGet(std::string_view link, std::string_view smsc_id);
 std::optional<MessageIdRecord> SMSCMessageIdGet2(std::string_view link, std::string_view smsc_id);
 
-// The directory the per-day files live in (ends in '/', created when missing).
+// The directory the per-day files live in: `MessageIDTrackingDir` by the
+// rule of every directory setting (configuredDirectory), else "SMPPData" in
+// the program data directory; ends in '/', created when missing. The store
+// and the start-up integrity check both use it.
 std::string messageIdDirectory();
 // Closes every open day file (shutdown, crash, repair).
 void closeAllMessageIdStores();

@@ -1,5 +1,7 @@
 #include "platform/event.h"
 
+#include "platform/clock.h"
+
 namespace vek::platform {
 
 void Event::set() {
@@ -26,7 +28,7 @@ bool Event::isSet() const {
 
 bool Event::wait(std::chrono::milliseconds timeout) {
   std::unique_lock lk(mu_);
-  if (!cv_.wait_for(lk, timeout, [this] { return set_; })) return false;
+  if (!waitFor(lk, cv_, timeout, [this] { return set_; })) return false;
   if (mode_ == Mode::kAutoReset) set_ = false;
   return true;
 }

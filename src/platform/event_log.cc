@@ -37,20 +37,19 @@ void reportEvent(EventType type, std::string_view text) {
   }
   std::string body(text);
   while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.pop_back();
+  // One line per event, whatever the text holds: the status page and the
+  // tools that read the file count lines as events.
+  const std::string flat = singleLine(body);
   CalendarTime t = localNow();
   std::string line = format("%04d-%02d-%02d %02d:%02d:%02d - %s ", t.year, t.month, t.day, t.hour,
                             t.minute, t.second, word);
-  for (char c : body) {
-    if (c == '\r') continue;
-    line += c;
-  }
+  line += flat;
   line += '\n';
   std::scoped_lock lk(g_mu);
   if (!g_syslog_open) {
     ::openlog("VekSMS", LOG_PID | LOG_NDELAY, LOG_DAEMON);
     g_syslog_open = true;
   }
-  std::string flat = singleLine(body);
   ::syslog(priority, "%s", flat.c_str());
   if (!g_file.empty()) (void)appendToFile(g_file, line, 0600);
 }

@@ -1,7 +1,7 @@
 // The system event log: syslog (ident "VekSMS") plus the file "EVENTS.LOG"
 // in the private data directory, which the status page reads and clears.
-// Each entry is one line "YYYY-MM-DD hh:mm:ss - Info: text"; continuation
-// lines of a multi-line text follow with their own leading blanks.
+// Each entry is one line "YYYY-MM-DD hh:mm:ss - Info: text"; line breaks
+// and other control characters of the text become blanks.
 // Thread-safe.
 #pragma once
 

@@ -9,10 +9,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 
 #include "platform/directory_sync.h"
+#include "platform/random_bytes.h"
 #include "platform/strings.h"
 
 namespace vek::platform {
@@ -33,12 +37,39 @@ std::optional<FileInfo> fromStatx(const struct statx& sx) {
   return info;
 }
 
-// A name no scan pattern matches (leading dot) and unique in this process.
+// What makes temporary names unique across hosts sharing a directory: the
+// host name (letters, digits and '-' only, at most 32) and a random number
+// drawn per process (again after a fork), beside the process id and a
+// counter.
+std::string temporaryStem() {
+  static std::mutex mu;
+  static pid_t owner = 0;
+  static std::string stem;
+  std::scoped_lock lk(mu);
+  const pid_t me = ::getpid();
+  if (owner != me) {
+    char host[256] = "";
+    if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    std::string h;
+    for (const char* c = host; *c && h.size() < 32; ++c)
+      if (isalnum(static_cast<unsigned char>(*c)) || *c == '-') h += *c;
+    if (h.empty()) h = "host";
+    uint64_t salt = 0;
+    if (auto r = secureRandomBytes(sizeof salt); r.ok() && r->size() == sizeof salt)
+      std::memcpy(&salt, r->data(), sizeof salt);
+    stem = format(".~tmp-%s-%d-%016llx-", h.c_str(), static_cast<int>(me),
+                  static_cast<unsigned long long>(salt));
+    owner = me;
+  }
+  return stem;
+}
+
+// A name no scan pattern matches (leading dot), unique across processes and
+// hosts.
 std::string temporarySibling(const std::string& path) {
   static std::atomic<uint64_t> counter{0};
-  std::string dir = parentDirectory(path);
-  return dir + format(".~tmp-%d-%llu", static_cast<int>(::getpid()),
-                      static_cast<unsigned long long>(counter.fetch_add(1)));
+  return parentDirectory(path) + temporaryStem() +
+         std::to_string(counter.fetch_add(1, std::memory_order_relaxed));
 }
 
 // Writes `data` to a fresh temporary sibling of `path`; returns its name.
@@ -198,43 +229,104 @@ Status writeFileAtomic(const std::string& path, std::string_view data, bool sync
 
 namespace {
 
-// Cleared the first time the unnamed-inode route turns out not to work here.
-std::atomic<bool> g_linking{true};
+// How a file system lets a whole file appear under its final name without
+// ever replacing another:
+//   kUnnamed  an O_TMPFILE inode linked in with linkat (local file systems);
+//   kRename   a hidden temporary name, renameat2(RENAME_NOREPLACE);
+//   kLink     a hidden temporary name, link() to the final name, unlink()
+//             (shared file systems: NFSv4, CephFS, FUSE, which have neither).
+// Learned per file system (device number), from the first publish there
+// that finds a route missing; a route only ever gives way to a later one.
+enum class PublishRoute : uint8_t { kUnnamed = 0, kRename = 1, kLink = 2 };
 
-// The old way: a hidden temporary name, then a rename that never replaces.
-Status publishByRename(const std::string& path, std::string_view data, bool sync, mode_t mode) {
-  auto tmp = writeTemporary(path, data, sync, mode);
-  if (!tmp.ok()) return tmp.status();
-  if (::renameat2(AT_FDCWD, tmp->c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
-    int err = errno;
-    ::unlink(tmp->c_str());
-    return Status::fromErrno(err, "publish", path);
+class PublishRoutes {
+ public:
+  PublishRoute get(dev_t dev) {
+    std::scoped_lock lk(mu_);
+    for (const auto& [d, r] : known_)
+      if (d == dev) return r;
+    return PublishRoute::kUnnamed;
   }
-  if (sync) return syncDirectory(parentDirectory(path).empty() ? "." : parentDirectory(path));
+  void demote(dev_t dev, PublishRoute to) {
+    std::scoped_lock lk(mu_);
+    for (auto& [d, r] : known_) {
+      if (d == dev) {
+        if (r < to) r = to;
+        return;
+      }
+    }
+    known_.emplace_back(dev, to);
+  }
+
+ private:
+  std::mutex mu_;
+  std::vector<std::pair<dev_t, PublishRoute>> known_;  // one entry per file system
+};
+
+PublishRoutes& publishRoutes() {
+  static PublishRoutes routes;
+  return routes;
+}
+
+Status syncParent(const std::string& dir, bool sync) {
+  if (!sync) return Status();
+  return syncDirectory(dir.empty() ? "." : dir);
+}
+
+bool isMissingRoute(int err) {
+  return err == EINVAL || err == EOPNOTSUPP || err == ENOSYS || err == EISDIR;
+}
+
+// link() of the temporary to the final name, then unlink() of the
+// temporary. Over NFS a link whose reply was lost is retried by the client
+// and then reports EEXIST although it worked: the temporary's link count
+// and the final name's inode tell.
+Status publishByLink(const std::string& tmp, const std::string& path) {
+  if (::link(tmp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    struct stat t, f;
+    bool ours = err == EEXIST && ::lstat(tmp.c_str(), &t) == 0 && t.st_nlink == 2 &&
+                ::lstat(path.c_str(), &f) == 0 && f.st_ino == t.st_ino && f.st_dev == t.st_dev;
+    if (!ours) {
+      ::unlink(tmp.c_str());
+      return Status::fromErrno(err, "publish", path);
+    }
+  }
+  ::unlink(tmp.c_str());
   return Status();
 }
 
-}  // namespace
+// The two routes through a hidden temporary name.
+Status publishByName(const std::string& path, std::string_view data, bool sync, mode_t mode,
+                     dev_t dev, PublishRoute route) {
+  auto tmp = writeTemporary(path, data, sync, mode);
+  if (!tmp.ok()) return tmp.status();
+  const std::string dir = parentDirectory(path);
+  if (route == PublishRoute::kRename) {
+    if (::renameat2(AT_FDCWD, tmp->c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
+      return syncParent(dir, sync);
+    int err = errno;
+    if (!isMissingRoute(err)) {
+      ::unlink(tmp->c_str());
+      return Status::fromErrno(err, "publish", path);
+    }
+    publishRoutes().demote(dev, PublishRoute::kLink);
+  }
+  Status st = publishByLink(*tmp, path);
+  if (!st.ok()) return st;
+  return syncParent(dir, sync);
+}
 
-// The text goes to an unnamed O_TMPFILE inode of the target directory and is
-// linked under its final name only when complete. A temporary name and a
-// rename would cost three directory changes per file under the directory's
-// lock (and ext4 allocates the inode while holding it), so writers to one
-// busy queue directory would wait for each other; an unnamed inode is
-// allocated without that lock and the link is one change. A crash leaves no
-// temporary name behind either. Where the file system has no O_TMPFILE, or
-// /proc is not mounted (the link goes through /proc/self/fd), the rename
-// route is used.
-Status publishFile(const std::string& path, std::string_view data, bool sync, mode_t mode) {
-  if (!g_linking.load(std::memory_order_relaxed)) return publishByRename(path, data, sync, mode);
+// The unnamed-inode route; `*missing` is set when this file system lacks it.
+Status publishUnnamed(const std::string& path, std::string_view data, bool sync, mode_t mode,
+                      bool* missing) {
   const std::string dir = parentDirectory(path);
   UniqueFd fd(::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
   if (!fd) {
     int err = errno;
-    if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL)
-      return Status::fromErrno(err, "create", path);
-    g_linking.store(false, std::memory_order_relaxed);
-    return publishByRename(path, data, sync, mode);
+    if (!isMissingRoute(err)) return Status::fromErrno(err, "create", path);
+    *missing = true;
+    return Status();
   }
   Status st = writeAll(fd.get(), data);
   if (!st.ok()) return st;
@@ -243,14 +335,100 @@ Status publishFile(const std::string& path, std::string_view data, bool sync, mo
   std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd.get());
   if (::linkat(AT_FDCWD, proc, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
     int err = errno;
-    if (err == ENOENT && ::access(proc, F_OK) != 0) {
-      g_linking.store(false, std::memory_order_relaxed);
-      return publishByRename(path, data, sync, mode);
+    if (err == ENOENT && ::access(proc, F_OK) != 0) {  // no /proc: the link cannot be made
+      *missing = true;
+      return Status();
     }
     return Status::fromErrno(err, "publish", path);
   }
-  if (sync) return syncDirectory(dir.empty() ? "." : dir);
-  return Status();
+  return syncParent(dir, sync);
+}
+
+}  // namespace
+
+const char* publishRouteFor(const std::string& dir) {
+  struct stat ds;
+  if (::stat(dir.empty() ? "." : dir.c_str(), &ds) != 0) return "unknown";
+  switch (publishRoutes().get(ds.st_dev)) {
+    case PublishRoute::kUnnamed:
+      return "unnamed";
+    case PublishRoute::kRename:
+      return "rename";
+    case PublishRoute::kLink:
+      return "link";
+  }
+  return "unknown";
+}
+
+std::string temporaryNameFor(const std::string& path) {
+  return temporarySibling(path);
+}
+
+// The text goes to an unnamed O_TMPFILE inode of the target directory and is
+// linked under its final name only when complete. A temporary name and a
+// rename would cost three directory changes per file under the directory's
+// lock (and ext4 allocates the inode while holding it), so writers to one
+// busy queue directory would wait for each other; an unnamed inode is
+// allocated without that lock and the link is one change. A crash leaves no
+// temporary name behind either. Where the file system lacks it (or /proc is
+// not mounted: the link goes through /proc/self/fd), the routes through a
+// hidden temporary name take over, for that file system only.
+Status publishFile(const std::string& path, std::string_view data, bool sync, mode_t mode) {
+  const std::string dir = parentDirectory(path);
+  struct stat ds;
+  if (::stat(dir.empty() ? "." : dir.c_str(), &ds) != 0) return Status::fromErrno("create", path);
+  PublishRoute route = publishRoutes().get(ds.st_dev);
+  if (route == PublishRoute::kUnnamed) {
+    bool missing = false;
+    Status st = publishUnnamed(path, data, sync, mode, &missing);
+    if (!missing) return st;
+    publishRoutes().demote(ds.st_dev, PublishRoute::kRename);
+    route = publishRoutes().get(ds.st_dev);
+  }
+  return publishByName(path, data, sync, mode, ds.st_dev, route);
+}
+
+void restrictFileCreationMask() {
+  ::umask(027);
+}
+
+namespace {
+
+bool isPublishTemporary(std::string_view name) {
+  if (name.rfind(".~tmp-", 0) == 0) return true;
+  return name.size() > 6 && name.front() == '.' && name.substr(name.size() - 5) == ".part";
+}
+
+size_t sweepTemporaries(const std::string& dir, int depth, SystemTime cutoff) {
+  size_t removed = 0;
+  std::vector<std::string> subdirs;
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return 0;
+  while (struct dirent* e = ::readdir(d)) {
+    std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = joinPath(dir, name);
+    if (isPublishTemporary(name)) {
+      struct stat st;
+      if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+          SystemTime{} + std::chrono::seconds(st.st_mtim.tv_sec) <= cutoff &&
+          ::unlink(path.c_str()) == 0)
+        ++removed;
+      continue;
+    }
+    if (depth > 0 && name.front() != '.' &&
+        (e->d_type == DT_DIR || (e->d_type == DT_UNKNOWN && isDirectory(path))))
+      subdirs.push_back(std::move(path));
+  }
+  ::closedir(d);
+  for (const std::string& sub : subdirs) removed += sweepTemporaries(sub, depth - 1, cutoff);
+  return removed;
+}
+
+}  // namespace
+
+size_t removeStaleTemporaries(const std::string& dir, int depth, std::chrono::seconds min_age) {
+  return sweepTemporaries(dir, depth, clock().now() - min_age);
 }
 
 Status appendToFile(const std::string& path, std::string_view data, mode_t mode) {
@@ -372,12 +550,22 @@ Result<UniqueFd> openLocked(const std::string& path, int flags, mode_t mode) {
 Result<UniqueFd> claimFile(const std::string& path) {
   auto fd = openLocked(path, O_RDWR);
   if (!fd.ok()) return fd;
-  // The previous holder may have released (unlinked) the file between our
-  // open and our lock: then we hold a lock on a dead file.
-  struct stat by_fd, by_name;
-  if (::fstat(fd->get(), &by_fd) != 0 || by_fd.st_nlink == 0 ||
-      ::stat(path.c_str(), &by_name) != 0 || by_name.st_ino != by_fd.st_ino ||
-      by_name.st_dev != by_fd.st_dev) {
+  // The previous holder may have released the file between our listing (or
+  // open) and our lock: unlinked it (link count 0, or the name now names
+  // another file) or, where its unlink failed, left it truncated. Another
+  // gateway on a shared queue may have sent it meanwhile. Either way we
+  // hold a lock on a dead file.
+  // AT_STATX_FORCE_SYNC: on a shared file system (NFS, FUSE) the client's
+  // cached attributes may predate the other host's release; ask the server.
+  // Local file systems ignore the flag.
+  constexpr int kFresh = AT_STATX_FORCE_SYNC;
+  constexpr unsigned kWanted = STATX_NLINK | STATX_SIZE | STATX_INO;
+  struct statx by_fd, by_name;
+  if (::statx(fd->get(), "", AT_EMPTY_PATH | kFresh, kWanted, &by_fd) != 0 ||
+      by_fd.stx_nlink == 0 || by_fd.stx_size == 0 ||
+      ::statx(AT_FDCWD, path.c_str(), kFresh, kWanted, &by_name) != 0 ||
+      by_name.stx_ino != by_fd.stx_ino || by_name.stx_dev_major != by_fd.stx_dev_major ||
+      by_name.stx_dev_minor != by_fd.stx_dev_minor) {
     return Status::error(path + ": released by another holder", ENOENT);
   }
   return fd;

@@ -5,10 +5,12 @@
 //   flock, not fcntl: fcntl locks are per process and two of our threads must
 //   exclude each other.
 // - Publishing: a new queue or inbound file is written whole to an unnamed
-//   temporary inode of its directory (or, where that is not available, a
-//   hidden temporary name) and only then linked (renamed with
-//   RENAME_NOREPLACE) under its final name, so a scanner never sees half a
-//   file and exclusive creation keeps its meaning (EEXIST: the name is taken).
+//   temporary inode of its directory, or where the file system has none to
+//   a hidden temporary name (unique across hosts), and only then linked
+//   under its final name (renameat2 RENAME_NOREPLACE, or link() + unlink()
+//   on shared file systems that lack it; decided per file system), so a
+//   scanner never sees half a file and exclusive creation keeps its
+//   meaning (EEXIST: the name is taken).
 // - Names: Linux is case-sensitive, the gateway's names are not. Directory
 //   walks match patterns without regard to case and never return names that
 //   start with '.', which are reserved for temporary files.
@@ -65,15 +67,35 @@ Status writeAll(int fd, std::string_view data);
 
 // Replaces `path` atomically (temporary file + rename). For state files.
 Status writeFileAtomic(const std::string& path, std::string_view data, bool sync = false,
-                       mode_t mode = 0644);
+                       mode_t mode = 0640);
 // Creates `path` whole and only if it does not exist yet: Status code EEXIST
 // when the name is taken. With `sync`, file and directory are fsync'ed.
 Status publishFile(const std::string& path, std::string_view data, bool sync = false,
-                   mode_t mode = 0644);
-Status appendToFile(const std::string& path, std::string_view data, mode_t mode = 0644);
+                   mode_t mode = 0640);
+Status appendToFile(const std::string& path, std::string_view data, mode_t mode = 0640);
+// How publishFile() publishes in `dir`'s file system, as far as learned so
+// far: "unnamed" (O_TMPFILE), "rename" (RENAME_NOREPLACE) or "link"
+// (link + unlink). For the debug log and tests.
+const char* publishRouteFor(const std::string& dir);
+// The hidden temporary name a write of `path` would use next: ".~tmp-",
+// the host name, the process id, a random number drawn once per process
+// and a counter, so that gateways on several hosts never share one.
+std::string temporaryNameFor(const std::string& path);
+
+// The process's file creation mask, 027: the gateway's files hold message
+// texts, recipients and link passwords, so others get nothing and the group
+// may read. Called once at start-up, before any thread runs.
+void restrictFileCreationMask();
+
+// Removes what interrupted publishes left in `dir` and its sub-directories
+// (down to `depth` levels below it): the hidden temporaries ".~tmp-*" and
+// ".*.part" whose last change is at least `min_age` old by the clock. A
+// younger one may belong to a writer at work, also one of another gateway
+// sharing the directory. Returns how many were removed.
+size_t removeStaleTemporaries(const std::string& dir, int depth, std::chrono::seconds min_age);
 
 // mkdir -p. Existing directories are fine.
-Status makeDirectories(const std::string& path, mode_t mode = 0755);
+Status makeDirectories(const std::string& path, mode_t mode = 0750);
 Status removeFile(const std::string& path);                              // ENOENT is success
 Status removeDirectory(const std::string& path);                         // empty directories only
 Status renamePath(const std::string& from, const std::string& to);       // replaces
@@ -104,10 +126,12 @@ std::string resolvePathNoCase(const std::string& dir, std::string_view name);
 // Opens `path` and takes an exclusive flock without waiting. Status code
 // EWOULDBLOCK when another holder has it; ENOENT when the file is gone.
 // With O_CREAT in `flags` the file is created when missing.
-Result<UniqueFd> openLocked(const std::string& path, int flags, mode_t mode = 0644);
+Result<UniqueFd> openLocked(const std::string& path, int flags, mode_t mode = 0640);
 // Like openLocked for an existing file that may be released by another
-// thread at any moment: after the lock is taken it checks that the name still
-// refers to the same file, so a claim never wins a file already unlinked.
+// thread (or another gateway sharing the queue) at any moment: after the
+// lock is taken it checks that the file is still linked under the name and
+// not empty (a release truncates first), so a claim never wins a file that
+// was already sent. Status code ENOENT then.
 Result<UniqueFd> claimFile(const std::string& path);
 // True when another open file description holds a flock on `path`.
 bool isLockedElsewhere(const std::string& path);

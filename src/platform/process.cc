@@ -11,12 +11,19 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/clock.h"
 #include "platform/strings.h"
 
 extern char** environ;
 
 namespace vek::platform {
 namespace {
+
+// A look-again interval of at most `most` ms that never runs past `deadline`.
+int sliceMs(SteadyTime deadline, int most) {
+  int t = pollTimeoutMs(deadline);
+  return (t < 0 || t > most) ? most : t;
+}
 
 struct Spawned {
   pid_t pid = -1;
@@ -151,6 +158,8 @@ std::optional<std::string> findProgram(const std::string& program) {
 }
 
 ProcessResult runProcess(const ProcessOptions& o) {
+  // The limit counts from the call, spawning included.
+  const SteadyTime deadline = deadlineAfter(o.time_limit);
   ProcessResult r;
   bool pipe_out = o.output_path.empty();
   auto spawned = spawnWithPipes(o, o.stdin_data.has_value(), pipe_out, pipe_out && !o.merge_stderr);
@@ -163,7 +172,6 @@ ProcessResult runProcess(const ProcessOptions& o) {
   std::string_view to_write = o.stdin_data ? std::string_view(*o.stdin_data) : std::string_view();
   if (s.in && to_write.empty()) s.in.reset();
 
-  const auto deadline = std::chrono::steady_clock::now() + o.time_limit;
   int status = 0;
   bool reaped = false;
   while (true) {
@@ -178,7 +186,7 @@ ProcessResult runProcess(const ProcessOptions& o) {
     if (s.err) fds.push_back({s.err.get(), POLLIN, 0});
     if (s.in) fds.push_back({s.in.get(), POLLOUT, 0});
     if (fds.empty() && reaped) break;
-    auto now = std::chrono::steady_clock::now();
+    SteadyTime now = monotonicNow();
     if (now >= deadline || (o.cancel && o.cancel->load())) {
       if (!reaped) {
         killGroup(s.pid);
@@ -203,9 +211,10 @@ ProcessResult runProcess(const ProcessOptions& o) {
       }
       break;
     }
-    int wait_ms = reaped ? 0 : 50;
+    // The child's exit is not an event we can poll: look again every 50 ms.
+    int wait_ms = reaped ? 0 : sliceMs(deadline, 50);
     if (fds.empty()) {
-      ::usleep(20000);
+      ::poll(nullptr, 0, sliceMs(deadline, 20));
       continue;
     }
     int pr = ::poll(fds.data(), fds.size(), wait_ms);
@@ -240,7 +249,7 @@ ProcessResult runProcess(const ProcessOptions& o) {
     while (true) {
       pid_t w = ::waitpid(s.pid, &status, WNOHANG);
       if (w == s.pid) break;
-      auto now = std::chrono::steady_clock::now();
+      SteadyTime now = monotonicNow();
       if (now >= deadline || (o.cancel && o.cancel->load())) {
         killGroup(s.pid);
         ::waitpid(s.pid, &status, 0);
@@ -248,7 +257,7 @@ ProcessResult runProcess(const ProcessOptions& o) {
         r.cancelled = !r.timed_out;
         break;
       }
-      ::usleep(10000);
+      ::poll(nullptr, 0, sliceMs(deadline, 10));
     }
   }
   decodeStatus(status, &r);
@@ -285,13 +294,13 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& o) noexcept {
 
 bool ChildProcess::wait(std::chrono::milliseconds timeout, int* exit_code, int* term_signal) {
   if (pid_ <= 0) return true;
-  auto deadline = std::chrono::steady_clock::now() + timeout;
+  const SteadyTime deadline = deadlineAfter(timeout);
   int status = 0;
   while (true) {
     pid_t w = ::waitpid(pid_, &status, WNOHANG);
     if (w == pid_) break;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    ::usleep(5000);
+    if (monotonicNow() >= deadline) return false;
+    ::poll(nullptr, 0, sliceMs(deadline, 5));
   }
   pid_ = -1;
   if (exit_code) *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -3,6 +3,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/clock.h"
+
 namespace vek::platform {
 namespace {
 std::atomic<bool> g_shutdown{false};
@@ -28,7 +30,7 @@ const std::atomic<bool>& shutdownFlag() {
 
 bool sleepFor(std::chrono::milliseconds d) {
   std::unique_lock lk(g_mu);
-  return !g_cv.wait_for(lk, d, [] { return g_shutdown.load(std::memory_order_acquire); });
+  return !waitFor(lk, g_cv, d, [] { return g_shutdown.load(std::memory_order_acquire); });
 }
 
 void resetShutdownForTesting() {

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/clock.h"
+#include "platform/shutdown.h"
+
 namespace vek::platform {
 namespace {
 
@@ -77,13 +80,19 @@ bool takeReloadRequest() {
 }
 
 bool waitForSignal(std::chrono::milliseconds timeout) {
+  const SteadyTime deadline = deadlineAfter(timeout);
   if (g_pipe[0] < 0) {
-    ::usleep(static_cast<useconds_t>(timeout.count()) * 1000);
+    (void)sleepFor(timeout);
     return false;
   }
   struct pollfd p = {g_pipe[0], POLLIN, 0};
-  int r = ::poll(&p, 1, static_cast<int>(timeout.count()));
-  if (r <= 0) return false;
+  for (;;) {
+    p.revents = 0;
+    int r = ::poll(&p, 1, pollTimeoutMs(deadline));
+    if (r > 0) break;
+    if (r < 0 && errno != EINTR) return false;
+    if (monotonicNow() >= deadline) return false;
+  }
   char buf[64];
   while (::read(g_pipe[0], buf, sizeof buf) > 0) {
   }

@@ -13,14 +13,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/clock.h"
+
 namespace vek::platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int remainingMs(Clock::time_point deadline) {
-  auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+int remainingMs(SteadyTime deadline) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - monotonicNow()).count();
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
@@ -74,13 +73,21 @@ uint16_t portOf(const sockaddr* sa) {
   return 0;
 }
 
+// 1 when `events` are ready on fd, 0 on time-out (a negative timeout never
+// ends), -1 on error or hang-up.
 int pollOne(int fd, short events, int timeout_ms) {
+  const SteadyTime deadline =
+      timeout_ms < 0 ? SteadyTime::max() : deadlineAfter(std::chrono::milliseconds(timeout_ms));
   struct pollfd p = {fd, events, 0};
   for (;;) {
-    int r = ::poll(&p, 1, timeout_ms);
+    p.revents = 0;
+    int r = ::poll(&p, 1, pollTimeoutMs(deadline));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return -1;
-    if (r == 0) return 0;
+    if (r == 0) {
+      if (monotonicNow() >= deadline) return 0;
+      continue;
+    }
     if (p.revents & events) return 1;
     return -1;  // POLLERR / POLLHUP / POLLNVAL without the wanted event
   }
@@ -88,19 +95,47 @@ int pollOne(int fd, short events, int timeout_ms) {
 
 }  // namespace
 
-Result<UniqueFd> listenTcp(std::string_view bind_address, uint16_t port, int backlog) {
-  sockaddr_storage ss;
-  socklen_t len;
-  if (!fillAddress(bind_address, port, &ss, &len))
-    return Status::error("bad listening address " + std::string(bind_address), EINVAL);
+namespace {
+
+Result<UniqueFd> listenOn(const sockaddr_storage& ss, socklen_t len, int backlog, bool dual_stack,
+                          const std::string& what) {
   UniqueFd fd(::socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd) return Status::fromErrno("socket", "");
   int one = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&ss), len) != 0)
-    return Status::fromErrno("bind", std::string(bind_address) + ":" + std::to_string(port));
+  if (dual_stack) {
+    int zero = 0;  // IPv4 clients too, whatever net.ipv6.bindv6only says
+    ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+  }
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&ss), len) != 0)
+    return Status::fromErrno("bind", what);
   if (::listen(fd.get(), backlog) != 0) return Status::fromErrno("listen", "");
   return fd;
+}
+
+}  // namespace
+
+Result<UniqueFd> listenTcp(std::string_view bind_address, uint16_t port, int backlog) {
+  const std::string what = std::string(bind_address) + ":" + std::to_string(port);
+  if (bind_address.empty() || bind_address == "0") {
+    // Any address: one IPv6 socket that also takes IPv4 clients (they show
+    // as IPv4-mapped addresses, which addressText turns back into IPv4).
+    // A host without IPv6 gets the IPv4 socket alone.
+    sockaddr_storage ss = {};
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&ss);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    in6->sin6_addr = in6addr_any;
+    auto dual = listenOn(ss, sizeof *in6, backlog, true, what);
+    int err = dual.ok() ? 0 : dual.status().code();
+    if (dual.ok() || (err != EAFNOSUPPORT && err != EADDRNOTAVAIL && err != EPROTONOSUPPORT))
+      return dual;
+  }
+  sockaddr_storage ss;
+  socklen_t len;
+  if (!fillAddress(bind_address, port, &ss, &len))
+    return Status::error("bad listening address " + std::string(bind_address), EINVAL);
+  return listenOn(ss, len, backlog, false, what);
 }
 
 Result<UniqueFd> acceptConnection(int listen_fd, int timeout_ms, std::string* peer_address,
@@ -124,7 +159,7 @@ Result<UniqueFd> acceptConnection(int listen_fd, int timeout_ms, std::string* pe
 
 Result<UniqueFd> connectTcp(std::string_view host, uint16_t port, int timeout_ms,
                             std::string_view bind_address) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = deadlineAfter(std::chrono::milliseconds(timeout_ms));
   struct addrinfo hints = {};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -189,7 +224,7 @@ int waitWritable(int fd, int timeout_ms) {
 
 IoStatus recvSome(int fd, void* buf, size_t len, int timeout_ms, size_t* got) {
   *got = 0;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = deadlineAfter(std::chrono::milliseconds(timeout_ms));
   for (;;) {
     ssize_t n = ::recv(fd, buf, len, MSG_DONTWAIT);
     if (n > 0) {
@@ -215,7 +250,7 @@ IoStatus recvSome(int fd, void* buf, size_t len, int timeout_ms, size_t* got) {
 }
 
 IoStatus recvExact(int fd, void* buf, size_t len, int timeout_ms) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = deadlineAfter(std::chrono::milliseconds(timeout_ms));
   auto* p = static_cast<char*>(buf);
   while (len > 0) {
     size_t got = 0;
@@ -228,7 +263,7 @@ IoStatus recvExact(int fd, void* buf, size_t len, int timeout_ms) {
 }
 
 IoStatus sendAll(int fd, std::string_view data, int timeout_ms) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = deadlineAfter(std::chrono::milliseconds(timeout_ms));
   while (!data.empty()) {
     ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {

@@ -20,8 +20,9 @@
 
 namespace vek::platform {
 
-// Listening TCP socket on `bind_address` ("" or "0.0.0.0": every IPv4
-// address; an IPv6 literal binds IPv6) and `port` (0: any free port).
+// Listening TCP socket on `bind_address` and `port` (0: any free port).
+// "" (or "0"): every address of both families (dual stack; IPv4 alone on a
+// host without IPv6); "0.0.0.0": every IPv4 address; a literal: that one.
 Result<UniqueFd> listenTcp(std::string_view bind_address, uint16_t port, int backlog = 100);
 // Waits up to `timeout_ms` for a connection. Result status EAGAIN on time-out.
 Result<UniqueFd> acceptConnection(int listen_fd, int timeout_ms,

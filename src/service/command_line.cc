@@ -5,11 +5,12 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <thread>
 
 #include "foundation/service_state.h"
 #include "hostlib/host.h"
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/shutdown.h"
 #include "platform/single_instance.h"
 #include "service/account_tool.h"
 #include "service/service.h"
@@ -19,7 +20,8 @@ namespace vek::service {
 std::string usageText() {
   return std::string(foundation::productBanner()) +
          "\n"
-         "Usage: veksms [--data-dir DIR]            run the gateway in the foreground\n"
+         "Usage: veksms [--data-dir DIR] [--quiet]  run the gateway in the foreground\n"
+         "                                          (--quiet: no banner on standard error)\n"
          "       veksms --stop [--data-dir DIR]     stop the gateway running on DIR\n"
          "       veksms [--data-dir DIR] user add|set|del|list ...   manage accounts\n"
          "       veksms --version | --help\n"
@@ -49,6 +51,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       cl.action = CommandLine::Action::kVersion;
     } else if (a == "--stop") {
       cl.action = CommandLine::Action::kStop;
+    } else if (a == "--quiet" || a == "-q") {
+      cl.quiet = true;
     } else if (a == "--data-dir") {
       if (i + 1 >= args.size()) {
         cl.action = CommandLine::Action::kError;
@@ -88,13 +92,13 @@ int stopInstance(const std::string& data_dir) {
     return 1;
   }
   // Wait for the instance to let go of its guard (its shutdown is bounded).
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(75);
+  const auto deadline = platform::deadlineAfter(std::chrono::seconds(75));
   while (platform::isLockedElsewhere(guard)) {
-    if (std::chrono::steady_clock::now() > deadline) {
+    if (platform::monotonicNow() > deadline) {
       std::fprintf(stderr, "veksms --stop: the gateway has not stopped yet\n");
       return 1;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    (void)platform::sleepFor(std::chrono::milliseconds(50));
   }
   return 0;
 }
@@ -102,6 +106,7 @@ int stopInstance(const std::string& data_dir) {
 }  // namespace
 
 int runMain(const std::vector<std::string>& args) {
+  platform::restrictFileCreationMask();
   CommandLine cl = parseCommandLine(args);
   switch (cl.action) {
     case CommandLine::Action::kHelp:
@@ -126,6 +131,7 @@ int runMain(const std::vector<std::string>& args) {
   }
   ServiceOptions options;
   options.data_dir = cl.data_dir;
+  options.quiet = cl.quiet;
   return runService(options);
 }
 

@@ -1,5 +1,5 @@
 // The command line. The gateway itself takes no arguments beyond these
-// conveniences: --help, --version, --data-dir DIR, --stop; and the account
+// conveniences: --help, --version, --data-dir DIR, --stop, --quiet; and the account
 // tool `veksms user add|set|del|list ...` for operators.
 #pragma once
 
@@ -12,6 +12,7 @@ struct CommandLine {
   enum class Action { kRun, kHelp, kVersion, kStop, kUser, kError };
   Action action = Action::kRun;
   std::string data_dir;
+  bool quiet = false;                  // --quiet: no banner and no stop line
   std::vector<std::string> user_args;  // after "user"
   std::string error;
 };

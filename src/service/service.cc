@@ -31,6 +31,7 @@
 #include "queue/route_selection.h"
 #include "queue/routing_db.h"
 #include "queue/unique_id.h"
+#include "service/console.h"
 #include "service/database_repair.h"
 #include "service/link_threads.h"
 #include "service/thread_table.h"
@@ -63,7 +64,7 @@ bool supervisorSleep(platform::SingleInstance* instance, std::chrono::millisecon
 // Creates an empty configuration file when it is missing.
 bool ensureFile(const std::string& path) {
   if (platform::pathExists(path)) return true;
-  return platform::publishFile(path, "", false, 0644).ok() || platform::pathExists(path);
+  return platform::publishFile(path, "", false, 0640).ok() || platform::pathExists(path);
 }
 
 // Step 11: "RECV.FLG" in each account's directory mirrors its receive option.
@@ -137,6 +138,50 @@ bool startThreads(Phase phase, const StartupContext& ctx) {
   return true;
 }
 
+// Hidden temporaries of publishes that a kill -9 interrupted, in the trees
+// that receive published files. Old enough not to be a live writer's, also
+// of another gateway on a shared queue.
+constexpr auto kStaleTemporaryAge = std::chrono::minutes(10);
+
+void removeStaleTemporaries() {
+  size_t removed = 0;
+  removed += platform::removeStaleTemporaries(foundation::queueDirectory(), 4, kStaleTemporaryAge);
+  removed +=
+      platform::removeStaleTemporaries(foundation::inboundDirectory(), 2, kStaleTemporaryAge);
+  removed +=
+      platform::removeStaleTemporaries(foundation::bulkQueueDirectory(), 2, kStaleTemporaryAge);
+  removed += platform::removeStaleTemporaries(foundation::usersDirectory(), 4, kStaleTemporaryAge);
+  if (removed > 0)
+    DebugLogf("main", "Removed %zu temporary files left by interrupted writes", removed);
+}
+
+// The ports the start-up report names, in its order.
+std::vector<ListeningPort> listeningPorts() {
+  const std::pair<foundation::Listener, const char*> all[] = {
+      {foundation::Listener::kWeb, "web"},
+      {foundation::Listener::kWebSsl, "web SSL"},
+      {foundation::Listener::kSmpp, "SMPP"},
+      {foundation::Listener::kSmppSsl, "SMPP SSL"},
+  };
+  std::vector<ListeningPort> out;
+  for (const auto& [which, what] : all) {
+    int fd = foundation::listeningSocket(which);
+    if (fd >= 0) out.push_back({what, platform::localPort(fd)});
+  }
+  return out;
+}
+
+void printBanner() {
+  BannerFacts f;
+  f.data_dir = hostlib::GetProgramDataDirectory();
+  f.log_dir = hostlib::GetDebugLogDirectory();
+  f.private_dir = hostlib::GetPrivateDataDirectory();
+  f.ports = listeningPorts();
+  f.debug_log = foundation::debugEnabled();
+  std::fputs(startBanner(f).c_str(), stderr);
+  std::fflush(stderr);
+}
+
 void reportStartup() {
   struct Slot {
     foundation::Listener which;
@@ -163,8 +208,7 @@ void reportStartup() {
     } else {
       DebugLogf("main", s.debug, port);
     }
-    event += '\n';
-    event += format(s.event, port);
+    event += format(s.event, port);  // one line: each part starts with its blanks
   }
   platform::reportEvent(platform::EventType::kSuccess, event);
 }
@@ -174,7 +218,8 @@ class Supervisor {
   Supervisor(platform::SingleInstance* instance, std::string stored_trigger)
       : instance_(instance), trigger_(std::move(stored_trigger)) {}
 
-  void run() {
+  // Returns why it stopped, in words for the console.
+  std::string run() {
     while (!platform::shutdownRequested()) {
       if (platform::stopSignalReceived() || instance_->stopRequested()) break;
       pass();
@@ -182,7 +227,13 @@ class Supervisor {
       supervisorSleep(instance_, std::chrono::milliseconds(1000));
       if (platform::takeReloadRequest()) reload("SIGHUP");
     }
-    if (platform::stopSignalReceived()) DebugLog("HandlerRoutine", "Initiating shutdown...");
+    if (platform::stopSignalReceived()) {
+      DebugLog("HandlerRoutine", "Initiating shutdown...");
+      return "a stop signal";
+    }
+    if (restarting_) return "a configuration update; expecting a restart";
+    if (instance_->stopRequested()) return "a stop request";
+    return "a fault";
   }
 
  private:
@@ -203,6 +254,7 @@ class Supervisor {
     std::string next = readTrigger();
     if (triggerRaised(trigger_, next)) {
       DebugLog("main", "Restarting for configuration update");
+      restarting_ = true;
       instance_->setStopByte(1);
       platform::requestShutdown();
     }
@@ -213,6 +265,7 @@ class Supervisor {
         platform::parseLeadingInt(hostlib::SMSIniGetProfileString("SMSGW", "SMPPDataRetainDays")));
     hostlib::purgeMMSNotifications(days <= 0 ? 15 : days);
     queue::PurgeQueueErrorFiles();
+    if (!first_) removeStaleTemporaries();  // the first pass follows start-up's own
   }
 
   void minutely() {
@@ -240,6 +293,7 @@ class Supervisor {
   platform::SingleInstance* instance_;
   std::string trigger_;
   bool first_ = true;
+  bool restarting_ = false;
   int last_hour_ = -1;
   int last_minute_ = -1;
   platform::SystemTime ini_modified_{};
@@ -336,6 +390,8 @@ int runService(const ServiceOptions& options) {
   }
   // 11. Receive flags of accounts.
   syncReceiveFlags();
+  // Left-overs of publishes that a kill -9 interrupted.
+  removeStaleTemporaries();
   // 12. The routing database.
   queue::CreateRoutingDatabase();
   // 13. Message-id databases.
@@ -364,6 +420,7 @@ int runService(const ServiceOptions& options) {
   // 17. The pause that lets the listeners open, then the report.
   bool running = supervisorSleep(instance->get(), std::chrono::milliseconds(2000));
   if (running) reportStartup();
+  if (running && !options.quiet) printBanner();
   // 18. The rest of the threads and the links.
   if (running) {
     startThreads(Phase::kAfterReport, ctx);
@@ -371,7 +428,8 @@ int runService(const ServiceOptions& options) {
   }
   // 19. The stored configuration trigger.
   Supervisor supervisor(instance->get(), readTrigger());
-  supervisor.run();
+  std::string why = supervisor.run();
+  if (!options.quiet) std::fputs(stopLine(why).c_str(), stderr);
   shutdown(std::move(instance.value()));
   std::fprintf(stderr, "Shutdown complete!\n");
   return 0;

@@ -17,6 +17,7 @@ namespace vek::service {
 
 struct ServiceOptions {
   std::string data_dir;  // "" = environment / default
+  bool quiet = false;    // no banner and no stop line on standard error
 };
 
 // Runs the gateway until it is stopped; returns the process exit status

@@ -1,5 +1,7 @@
 #include "tls/stream.h"
 
+#include "platform/clock.h"
+
 namespace vek::tls {
 
 using platform::IoStatus;
@@ -18,11 +20,10 @@ IoStatus Stream::readSome(void* buf, size_t len, int timeout_ms, size_t* got) {
 }
 
 IoStatus Stream::readExact(void* buf, size_t len, int timeout_ms) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = platform::deadlineAfter(std::chrono::milliseconds(timeout_ms));
   auto* p = static_cast<char*>(buf);
   while (len > 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - platform::monotonicNow());
     size_t got = 0;
     IoStatus s = readSome(p, len, static_cast<int>(std::max<int64_t>(0, left.count())), &got);
     if (s != IoStatus::kOk) return s;

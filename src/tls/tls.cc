@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/socket.h"
 
@@ -31,11 +32,9 @@ SSL_CTX* g_server_ctx = nullptr;
 std::string g_server_loaded_from;
 platform::SystemTime g_server_cert_time{};
 
-using SteadyClock = std::chrono::steady_clock;
-
-int remainingMs(SteadyClock::time_point deadline) {
+int remainingMs(platform::SteadyTime deadline) {
   auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - platform::monotonicNow()).count();
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
@@ -47,7 +46,7 @@ std::string keyPath() {
 }
 
 // Waits for the direction OpenSSL asked for. false on time-out or error.
-bool waitFor(int fd, int ssl_error, SteadyClock::time_point deadline) {
+bool waitFor(int fd, int ssl_error, platform::SteadyTime deadline) {
   short events = ssl_error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
   int r = events == POLLOUT ? platform::waitWritable(fd, remainingMs(deadline))
                             : platform::waitReadable(fd, remainingMs(deadline));
@@ -106,7 +105,7 @@ SSL_CTX* clientContext(const std::string& ca_file, std::string* error_text) {
 }
 
 TlsSession* handshake(SSL* ssl, int fd, bool server, int timeout_ms, std::string* error_text) {
-  auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = platform::deadlineAfter(std::chrono::milliseconds(timeout_ms));
   for (;;) {
     ERR_clear_error();
     int rc = server ? SSL_accept(ssl) : SSL_connect(ssl);
@@ -197,7 +196,7 @@ void sslFreeSession(TlsSession* session) {
 
 int sslRead(TlsSession* session, void* buf, size_t len, int timeout_ms) {
   if (!session || !session->ssl) return -1;
-  auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = platform::deadlineAfter(std::chrono::milliseconds(timeout_ms));
   for (;;) {
     ERR_clear_error();
     size_t got = 0;
@@ -219,7 +218,7 @@ int sslRead(TlsSession* session, void* buf, size_t len, int timeout_ms) {
 
 bool sslWrite(TlsSession* session, std::string_view data, int timeout_ms) {
   if (!session || !session->ssl) return false;
-  auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
+  auto deadline = platform::deadlineAfter(std::chrono::milliseconds(timeout_ms));
   while (!data.empty()) {
     ERR_clear_error();
     size_t written = 0;

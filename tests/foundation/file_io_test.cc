@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "foundation/debug_log.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "support/test_support.h"
 
@@ -19,22 +20,25 @@ using vek::testing::writeText;
 
 class FileIoTest : public ::testing::Test {
  protected:
+  // The pauses are the real ones (100 ms units); the clock skips them.
   void SetUp() override {
-    previous_unit_ = setNoResourcesPauseUnit(std::chrono::milliseconds(1));
+    clock_.setAutoAdvance(true);
     DebugLogConfig c;
     c.enabled = true;
     c.directory = dir_.path() + "logs/";
     c.echo_to_stderr = false;
     configureDebugLog(c);
   }
-  void TearDown() override {
-    configureDebugLog(DebugLogConfig{});
-    setNoResourcesPauseUnit(previous_unit_);
+  void TearDown() override { configureDebugLog(DebugLogConfig{}); }
+  std::chrono::milliseconds elapsed() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(platform::monotonicNow() - start_);
   }
   std::string log() const { return readText(dir_.path() + "logs/SMSDEBUG.LOG"); }
 
   TempDir dir_;
-  std::chrono::milliseconds previous_unit_{};
+  platform::FakeClock clock_;
+  platform::ScopedClock use_clock_{&clock_};
+  platform::SteadyTime start_ = platform::monotonicNow();
 };
 
 TEST_F(FileIoTest, RetryOnlyForLackOfResourcesAndSayHowItEnded) {
@@ -43,16 +47,18 @@ TEST_F(FileIoTest, RetryOnlyForLackOfResourcesAndSayHowItEnded) {
     int err;
     bool ok;
     int calls;
+    int paused_ms;     // 100, 200, ... after each failed call but the last
     const char* line;  // nullptr: no line
   } cases[] = {
-      {0, 0, true, 1, nullptr},
-      {1, ENOMEM, true, 2, "ERROR_NO_SYSTEM_RESOURCES triggered 1 retry attempt\r\n"},
-      {2, ENOBUFS, true, 3, "ERROR_NO_SYSTEM_RESOURCES triggered 2 retry attempts\r\n"},
-      {19, EAGAIN, true, 20, "ERROR_NO_SYSTEM_RESOURCES triggered 19 retry attempts\r\n"},
-      {-1, EAGAIN, false, 20, "ERROR_NO_SYSTEM_RESOURCES failed\r\n"},
-      {-1, EBADF, false, 1, nullptr},
+      {0, 0, true, 1, 0, nullptr},
+      {1, ENOMEM, true, 2, 100, "ERROR_NO_SYSTEM_RESOURCES triggered 1 retry attempt\r\n"},
+      {2, ENOBUFS, true, 3, 300, "ERROR_NO_SYSTEM_RESOURCES triggered 2 retry attempts\r\n"},
+      {19, EAGAIN, true, 20, 19000, "ERROR_NO_SYSTEM_RESOURCES triggered 19 retry attempts\r\n"},
+      {-1, EAGAIN, false, 20, 19000, "ERROR_NO_SYSTEM_RESOURCES failed\r\n"},
+      {-1, EBADF, false, 1, 0, nullptr},
   };
   for (const Case& c : cases) {
+    start_ = platform::monotonicNow();
     configureDebugLog(DebugLogConfig{});
     (void)platform::removeFile(dir_.path() + "logs/SMSDEBUG.LOG");
     DebugLogConfig config;
@@ -70,6 +76,7 @@ TEST_F(FileIoTest, RetryOnlyForLackOfResourcesAndSayHowItEnded) {
     });
     EXPECT_EQ(ok, c.ok) << c.failures;
     EXPECT_EQ(calls, c.calls) << c.failures;
+    EXPECT_EQ(elapsed().count(), c.paused_ms) << c.failures;
     if (!c.ok) {
       EXPECT_EQ(errno, c.err);
     }
@@ -125,12 +132,10 @@ TEST_F(FileIoTest, CreateMakesMissingDirectoriesButOpenExistingDoesNot) {
   o.access = O_RDWR;
   o.disposition = Disposition::kOpenExisting;
   o.time_limit = std::chrono::seconds(5);
-  auto start = platform::monotonicNow();
   auto missing = CreateFileWithRetry(dir_.file("a/b/c.req"), o);
   EXPECT_FALSE(missing.ok());
   EXPECT_EQ(missing.status().code(), ENOENT);
-  EXPECT_LT(platform::monotonicNow() - start, std::chrono::seconds(1))
-      << "waited for a missing file";
+  EXPECT_EQ(elapsed().count(), 0) << "waited for a missing file";
   EXPECT_FALSE(platform::pathExists(dir_.file("a")));
 
   o.disposition = Disposition::kCreateNew;
@@ -150,10 +155,9 @@ TEST_F(FileIoTest, FileHeldElsewhereIsWaitedForAndNeverTruncated) {
   o.exclusive = true;
   o.disposition = Disposition::kCreateAlways;
   o.time_limit = std::chrono::milliseconds(100);
-  auto start = platform::monotonicNow();
   auto fd = CreateFileWithRetry(path, o);
   EXPECT_FALSE(fd.ok());
-  EXPECT_GE(platform::monotonicNow() - start, std::chrono::milliseconds(100));
+  EXPECT_EQ(elapsed().count(), 100) << "tried every millisecond until the limit";
   EXPECT_EQ(readText(path), "[SMS]\r\nPhoneNumber=1\r\n");
 
   holder.reset();

@@ -61,6 +61,13 @@ void throwThrough() noexcept(false) {
   std::abort();
 }
 
+// An exception at the top of a worker thread: the worker's own crash.
+[[noreturn]] void crashByWorkerException() {
+  startWorkerThread("ThreadCrashTest", [] { throw std::runtime_error("listener gone"); });
+  waitForWorkers(std::chrono::seconds(30));
+  ::_exit(0);  // only reached when the worker just ended
+}
+
 class LastChanceTest : public ::testing::TestWithParam<void (*)()> {
  protected:
   void SetUp() override {
@@ -110,7 +117,7 @@ TEST_P(LastChanceTest, CrashWritesExceptLogAndExitsWith45233) {
 
 INSTANTIATE_TEST_SUITE_P(Crashes, LastChanceTest,
                          ::testing::Values(crashBySegfault, crashByAbort, crashByTerminate,
-                                           crashByFpe));
+                                           crashByFpe, crashByWorkerException));
 
 }  // namespace
 }  // namespace vek::foundation

@@ -1,10 +1,16 @@
 #include "foundation/thread_registry.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <future>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "foundation/debug_log.h"
+#include "foundation/last_chance.h"
+#include "platform/clock.h"
 #include "support/test_support.h"
 
 namespace vek::foundation {
@@ -42,7 +48,12 @@ TEST_F(ThreadRegistryTest, WorkerIsNumberedWhileRunningAndWaitedFor) {
   ASSERT_NE(n, 0u);
   EXPECT_EQ(threadDescription(n), "ThreadHoldOn");
   EXPECT_GE(runningWorkerCount(), 1);
-  EXPECT_FALSE(waitForWorkers(std::chrono::milliseconds(20)));
+  {
+    platform::FakeClock fake;
+    fake.setAutoAdvance(true);  // the bound passes at once
+    platform::ScopedClock use(&fake);
+    EXPECT_FALSE(waitForWorkers(std::chrono::seconds(60)));
+  }
 
   release.set_value();
   ASSERT_TRUE(waitForWorkers(std::chrono::seconds(10)));
@@ -53,10 +64,49 @@ TEST_F(ThreadRegistryTest, WorkerIsNumberedWhileRunningAndWaitedFor) {
   EXPECT_NE(text.find("ReleaseThreadNumber:  ThreadHoldOn\r\n"), std::string::npos) << text;
 }
 
-TEST_F(ThreadRegistryTest, ExceptionInWorkerIsLoggedAndTheThreadStillEnds) {
-  ASSERT_TRUE(startWorkerThread("ThreadThrows", [] { throw std::runtime_error("disk gone"); }));
-  ASSERT_TRUE(waitForWorkers(std::chrono::seconds(10)));
+// The process ends as for a crash; a worker that merely ended would leave
+// the child running on to the exit status 0.
+TEST_F(ThreadRegistryTest, ExceptionInWorkerIsLoggedAndEndsTheProcessAsACrash) {
+  GTEST_FLAG_SET(death_test_style, "fast");  // the child keeps this test's log
+  EXPECT_EXIT(
+      {
+        startWorkerThread("ThreadThrows", [] { throw std::runtime_error("disk gone"); });
+        waitForWorkers(std::chrono::seconds(30));
+        ::_exit(0);
+      },
+      ::testing::ExitedWithCode(kExceptionExitCode & 0xFF), "");
   EXPECT_NE(log().find("ThreadThrows:  Unhandled exception: disk gone\r\n"), std::string::npos);
+}
+
+// Descriptions change while other threads (a status page, the crash
+// handler) read them: a reader sees a whole description, never a mixture.
+TEST_F(ThreadRegistryTest, DescriptionsReadWhileThreadsComeAndGoAreWhole) {
+  configureDebugLog(DebugLogConfig{});  // the lines themselves are not the point
+  std::atomic<bool> done{false};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < 3; ++w) {
+    writers.emplace_back([&, w] {
+      const std::string a(60, static_cast<char>('a' + w)), b(90, static_cast<char>('A' + w));
+      for (int i = 0; i < 2000; ++i) {
+        AssignThreadNumber(a);
+        AssignThreadNumber(b);  // same slot, new description
+        ReleaseThreadNumber();
+      }
+    });
+  }
+  std::thread reader([&] {
+    while (!done.load()) {
+      for (unsigned n = 1; n <= 16; ++n) {
+        std::string d = threadDescription(n);
+        if (d.empty()) continue;
+        EXPECT_EQ(d, std::string(d.size(), d[0])) << "torn description";
+        EXPECT_TRUE(d.size() == 60 || d.size() == 90) << d.size();
+      }
+    }
+  });
+  for (auto& w : writers) w.join();
+  done = true;
+  reader.join();
 }
 
 TEST_F(ThreadRegistryTest, SecondAssignKeepsTheSlotAndDescriptionIsCut) {

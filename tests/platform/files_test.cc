@@ -7,6 +7,10 @@
 #include <set>
 #include <thread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/clock.h"
 #include "platform/directory_sync.h"
 #include "support/test_support.h"
 
@@ -121,6 +125,66 @@ TEST(FilesTest, BirthTimeIsReportedAndModifiedTimeCanBeRestored) {
   SystemTime past = fromUnix(1000000000);
   ASSERT_TRUE(setModifiedTime(path, past).ok());
   EXPECT_EQ(toUnix(statPath(path)->modified), 1000000000);
+}
+
+TEST(FilesTest, ClaimSkipsAFileLeftEmptyByAReleaseWhoseUnlinkFailed) {
+  TempDir dir;
+  std::string path = dir.file("M.REQ");
+  ASSERT_TRUE(publishFile(path, "[SMS]\r\n").ok());
+  {
+    auto first = claimFile(path);
+    ASSERT_TRUE(first.ok());
+    ASSERT_EQ(::ftruncate(first->get(), 0), 0);  // released, but the name stayed
+  }
+  auto late = claimFile(path);
+  EXPECT_FALSE(late.ok()) << "an empty file was claimed and would be sent";
+  EXPECT_EQ(late.status().code(), ENOENT);
+}
+
+// What a kill -9 leaves of a publish through a hidden name goes at the next
+// start, unless it may still be a live writer's (of this or another host).
+TEST(FilesTest, StaleTemporariesAreRemovedYoungOnesAndOthersStay) {
+  TempDir dir;
+  FakeClock clock(fromUnix(1800000000));
+  ScopedClock use(&clock);
+  const SystemTime old = fromUnix(1800000000) - std::chrono::minutes(11);
+  const SystemTime young = fromUnix(1800000000) - std::chrono::minutes(9);
+  const struct {
+    const char* path;
+    SystemTime modified;
+    bool removed;
+  } files[] = {
+      {".~tmp-host-12-0123456789abcdef-7", old, true},
+      {"RT_-_R_-_/.00000001.req.part", old, true},
+      {"DELAYQ/20261207/0905/.~tmp-1-2", old, true},
+      {".~tmp-other-99-fedcba9876543210-1", young, false},  // maybe a live writer
+      {"00000002.REQ", old, false},
+      {".keep", old, false},
+      {".hidden/.~tmp-1-2", old, false},    // below a hidden directory: not ours
+      {"a/b/c/d/e/.~tmp-1-2", old, false},  // deeper than asked
+  };
+  for (const auto& f : files) {
+    ASSERT_TRUE(makeDirectories(parentDirectory(dir.file(f.path))).ok());
+    vek::testing::writeText(dir.file(f.path), "x");
+    ASSERT_TRUE(setModifiedTime(dir.file(f.path), f.modified).ok());
+  }
+  EXPECT_EQ(removeStaleTemporaries(dir.path(), 4, std::chrono::minutes(10)), 3u);
+  for (const auto& f : files) EXPECT_EQ(pathExists(dir.file(f.path)), !f.removed) << f.path;
+}
+
+TEST(FilesTest, NewFilesAndDirectoriesAreClosedToOthers) {
+  TempDir dir;
+  const mode_t previous = ::umask(0);  // whatever the process's mask, the modes hold
+  EXPECT_TRUE(publishFile(dir.file("p.req"), "x").ok());
+  EXPECT_TRUE(writeFileAtomic(dir.file("a.ini"), "x").ok());
+  EXPECT_TRUE(appendToFile(dir.file("l.log"), "x").ok());
+  EXPECT_TRUE(makeDirectories(dir.file("d/e")).ok());
+  ::umask(previous);
+  for (const char* name : {"p.req", "a.ini", "l.log", "d", "d/e"}) {
+    struct stat st;
+    ASSERT_EQ(::stat(dir.file(name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 027, 0u) << name << " mode " << std::oct << (st.st_mode & 0777);
+  }
 }
 
 }  // namespace

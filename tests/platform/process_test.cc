@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
+#include <future>
+
+#include "platform/clock.h"
 
 #include "support/test_support.h"
 
@@ -30,29 +32,38 @@ TEST(ProcessTest, ArgumentsAreNeverInterpretedByAShell) {
   EXPECT_FALSE(isRegularFile("/tmp/should-not-exist-veksms"));
 }
 
+// The child touches `marker` once it runs; the clock moves only then.
 TEST(ProcessTest, TimeLimitKillsTheChildAndItsChildren) {
+  vek::testing::TempDir dir;
+  const std::string marker = dir.file("running");
+  FakeClock fake;
+  ScopedClock use(&fake);
   ProcessOptions o;
-  o.argv = {"sh", "-c", "echo started; sleep 30 & sleep 30"};
-  o.time_limit = std::chrono::milliseconds(300);
-  auto start = std::chrono::steady_clock::now();
-  auto r = runProcess(o);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  o.argv = {"sh", "-c", "echo started; touch \"$0\"; sleep 30 & sleep 30", marker};
+  o.time_limit = std::chrono::seconds(300);
+  auto result = std::async(std::launch::async, [&] { return runProcess(o); });
+  ASSERT_TRUE(
+      vek::testing::waitUntil([&] { return pathExists(marker); }, std::chrono::seconds(10)));
+  fake.advance(std::chrono::seconds(300));
+  ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  auto r = result.get();
   EXPECT_TRUE(r.timed_out);
   EXPECT_EQ(r.output, "started\n");
 }
 
 TEST(ProcessTest, CancelFlagStopsTheWait) {
+  vek::testing::TempDir dir;
+  const std::string marker = dir.file("running");
   std::atomic<bool> cancel{false};
   ProcessOptions o;
-  o.argv = {"sleep", "30"};
+  o.argv = {"sh", "-c", "touch \"$0\"; exec sleep 30", marker};
   o.cancel = &cancel;
-  std::thread t([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    cancel = true;
-  });
-  auto r = runProcess(o);
-  t.join();
-  EXPECT_TRUE(r.cancelled);
+  auto result = std::async(std::launch::async, [&] { return runProcess(o); });
+  ASSERT_TRUE(
+      vek::testing::waitUntil([&] { return pathExists(marker); }, std::chrono::seconds(10)));
+  cancel = true;
+  ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_TRUE(result.get().cancelled);
 }
 
 TEST(ProcessTest, MissingProgramIsReportedNotStarted) {

@@ -3,11 +3,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <thread>
 
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/event_log.h"
 #include "platform/shutdown.h"
 #include "platform/single_instance.h"
 #include "platform/socket.h"
@@ -19,6 +22,9 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(RuntimeTest, AutoResetWakesOneWaiterManualResetStaysSet) {
+  FakeClock fake;
+  fake.setAutoAdvance(true);  // a time-out passes at once
+  ScopedClock use(&fake);
   Event a(Event::Mode::kAutoReset);
   a.set();
   EXPECT_TRUE(a.wait(0ms));
@@ -29,6 +35,7 @@ TEST(RuntimeTest, AutoResetWakesOneWaiterManualResetStaysSet) {
   EXPECT_TRUE(m.wait(0ms));
   m.reset();
   EXPECT_FALSE(m.wait(10ms));
+  fake.setAutoAdvance(false);
   std::thread t([&] { a.set(); });
   EXPECT_TRUE(a.wait(5000ms));
   t.join();
@@ -36,14 +43,15 @@ TEST(RuntimeTest, AutoResetWakesOneWaiterManualResetStaysSet) {
 
 TEST(RuntimeTest, ShutdownWakesSleepersAtOnce) {
   resetShutdownForTesting();
-  std::thread t([] {
-    std::this_thread::sleep_for(50ms);
-    requestShutdown();
-  });
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(sleepFor(10000ms));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  FakeClock fake;  // time stands still: only the stop can end the sleep
+  ScopedClock use(&fake);
+  std::atomic<int> slept{-1};
+  std::thread t([&] { slept = sleepFor(10000ms) ? 1 : 0; });
+  ASSERT_TRUE(fake.awaitWaiters(1, 5s));
+  requestShutdown();
   t.join();
+  EXPECT_EQ(slept, 0) << "ended early";
+  EXPECT_FALSE(sleepFor(10000ms)) << "a stop already requested ends a sleep before it starts";
   resetShutdownForTesting();
 }
 
@@ -86,13 +94,34 @@ TEST(RuntimeTest, LoopbackSocketsTransferAndTimeOut) {
   ASSERT_EQ(recvExact(server->get(), buf, 4, 1000), IoStatus::kOk);
   EXPECT_EQ(std::string(buf, 4), "ping");
   size_t got;
-  EXPECT_EQ(recvSome(server->get(), buf, 4, 20, &got), IoStatus::kTimeout);
+  {
+    FakeClock fake;
+    fake.setAutoAdvance(true);
+    ScopedClock use(&fake);
+    const SteadyTime before = monotonicNow();
+    EXPECT_EQ(recvSome(server->get(), buf, 4, 20000, &got), IoStatus::kTimeout);
+    EXPECT_EQ(monotonicNow() - before, 20s) << "timed out by the clock, not by waiting";
+  }
   client->reset();
   EXPECT_TRUE(peerGoneOrChatty(server->get()));
   EXPECT_EQ(recvSome(server->get(), buf, 4, 1000, &got), IoStatus::kClosed);
   auto none = acceptConnection(listener->get(), 10);
   EXPECT_EQ(none.status().code(), EAGAIN);
   EXPECT_FALSE(connectTcp("127.0.0.1", port == 1 ? 2 : 1, 1000).ok());
+}
+
+TEST(RuntimeTest, EachEventIsOneLineOfTheEventLog) {
+  vek::testing::TempDir dir;
+  openEventLog(dir.file("EVENTS.LOG"));
+  reportEvent(EventType::kSuccess, "Gateway service started.\n  Using web port 8800.\r\n");
+  reportEvent(EventType::kError, "bad\r\ninput\x1b[2J");
+  std::string text = vek::testing::readText(dir.file("EVENTS.LOG"));
+  openEventLog("");
+  ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+  EXPECT_NE(text.find(" - Info: Gateway service started.   Using web port 8800.\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find(" - Error: bad  input [2J\n"), std::string::npos) << text;
 }
 
 TEST(RuntimeTest, FakeClockDrivesLocalTime) {

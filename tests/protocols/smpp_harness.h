@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "protocols/smpp/client.h"
 #include "protocols/smpp/pdu.h"
@@ -206,10 +207,10 @@ struct Inbox {
 // Yields until `pred` holds (bounded).
 inline bool yieldUntil(Connection& conn, const std::function<bool()>& pred,
                        std::chrono::milliseconds limit = 10s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
+  auto deadline = platform::monotonicNow() + limit;
   bool error = false;
   while (!pred()) {
-    if (error || std::chrono::steady_clock::now() > deadline) return false;
+    if (error || platform::monotonicNow() > deadline) return false;
     SMPPYield(conn, 0x34, 20ms, &error);
   }
   return true;

@@ -47,7 +47,7 @@ class InboundSegmentsTest : public QueueTestBase {
   }
 
   RecombineResult recombineAt(std::chrono::seconds later) {
-    platform::FakeClock clock(std::chrono::system_clock::now() + later);
+    platform::FakeClock clock(platform::clock().now() + later);
     platform::ScopedClock scoped(&clock);
     return RecombineSARMessages(in_, options_);
   }

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/strings.h"
 #include "queue/queue_env.h"
@@ -120,12 +121,12 @@ TEST_F(QueueClaimTest, WritersAndConsumersHandleEveryFileExactlyOnce) {
       --writers_left;
     });
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  const auto deadline = platform::monotonicNow() + std::chrono::seconds(120);
   for (int c = 0; c < kConsumers; ++c) {
     threads.emplace_back([&, c] {
       std::vector<std::string> names;
       SMSMessage msg;
-      while (std::chrono::steady_clock::now() < deadline) {
+      while (platform::monotonicNow() < deadline) {
         int done = released.load();
         if (writers_left.load() == 0 && done == published.load()) break;
         if (done == published.load()) {  // nothing waiting: no listing

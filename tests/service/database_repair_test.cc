@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "foundation/directories.h"
 #include "hostlib/host.h"
 #include "hostlib/message_ids.h"
 #include "platform/clock.h"
@@ -68,6 +69,33 @@ TEST_F(DatabaseRepairTest, AnOpenStoreIsNeverRenamedUnderIt) {
   EXPECT_TRUE(platform::pathExists(today_));
   EXPECT_TRUE(platform::listDirectory(hostlib::messageIdDirectory(), "*.damaged").empty());
   EXPECT_EQ(platform::listDirectory(sub, "*.damaged").size(), 1u);
+}
+
+// The store and the start-up check find the same folder for every spelling
+// of the setting: relative to the data directory, backslashes, with or
+// without the trailing separator.
+TEST_F(DatabaseRepairTest, StoreAndCheckShareTheTrackingDirectory) {
+  const std::string abs = dir_.path() + "elsewhere";
+  const struct {
+    std::string value, expected;
+  } cases[] = {
+      {"ids", dir_.path() + "ids/"},
+      {"ids\\by day\\", dir_.path() + "ids/by day/"},
+      {abs, abs + "/"},
+      {abs + "/", abs + "/"},
+  };
+  for (const auto& c : cases) {
+    vek::testing::writeText(dir_.file("SMSGW.INI"),
+                            "[SMSGW]\r\nMessageIDTrackingDir=" + c.value + "\r\n");
+    hostlib::smsIni().invalidate();
+    ASSERT_EQ(hostlib::messageIdDirectory(), c.expected) << c.value;
+    EXPECT_EQ(foundation::messageIdTrackingDirectory(), c.expected) << c.value;
+    const std::string day = c.expected + platform::dateStamp(platform::localNow()) + ".DB";
+    makeCorrupt(day);
+    EXPECT_EQ(CheckDatabaseIntegrity(true), 1) << c.value;
+    EXPECT_TRUE(hostlib::testDatabaseOK(day)) << c.value;
+    ASSERT_TRUE(platform::removeFile(day).ok());
+  }
 }
 
 }  // namespace

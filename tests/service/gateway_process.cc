@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/socket.h"
 
 namespace vek::testing {
 
@@ -34,8 +36,8 @@ std::string GatewayProcess::output() {
 }
 
 bool GatewayProcess::waitExit(std::chrono::milliseconds timeout, int* exit_code) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
+  auto deadline = platform::monotonicNow() + timeout;
+  while (platform::monotonicNow() < deadline) {
     output();
     if (child_.wait(std::chrono::milliseconds(20), exit_code)) {
       output();
@@ -43,6 +45,21 @@ bool GatewayProcess::waitExit(std::chrono::milliseconds timeout, int* exit_code)
     }
   }
   return false;
+}
+
+std::string httpGet(const std::string& host, uint16_t port, const std::string& target,
+                    std::chrono::milliseconds timeout) {
+  const int ms = static_cast<int>(timeout.count());
+  auto fd = platform::connectTcp(host, port, ms);
+  if (!fd.ok()) return std::string();
+  std::string request = "GET " + target + " HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n";
+  if (platform::sendAll(fd->get(), request, ms) != platform::IoStatus::kOk) return std::string();
+  std::string response;
+  char buf[4096];
+  size_t got = 0;
+  while (platform::recvSome(fd->get(), buf, sizeof buf, ms, &got) == platform::IoStatus::kOk)
+    response.append(buf, got);
+  return response;
 }
 
 platform::ProcessResult runGateway(const std::vector<std::string>& args,

@@ -34,6 +34,11 @@ class GatewayProcess {
   std::string output_;
 };
 
+// One HTTP/1.1 request with "Connection: close" to host:port; the whole
+// response, or "" when the connection failed (bounded by `timeout`).
+std::string httpGet(const std::string& host, uint16_t port, const std::string& target,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 // Runs the gateway program to completion with `args` (bounded).
 platform::ProcessResult runGateway(const std::vector<std::string>& args,
                                    std::chrono::milliseconds limit = std::chrono::seconds(30));

@@ -6,8 +6,10 @@
 
 #include "gateway_process.h"
 #include "hostlib/ini_file.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/socket.h"
+#include "platform/strings.h"
 #include "support/test_support.h"
 
 namespace vek::testing {
@@ -74,7 +76,7 @@ TEST_F(GatewayTest, StopsInOrderOnTermIntAndStopButNotOnHup) {
     ASSERT_TRUE(g.start());
     ASSERT_TRUE(g.waitStarted());
     g.signal(SIGHUP);
-    auto start = std::chrono::steady_clock::now();
+    auto start = platform::monotonicNow();
     if (sig != 0) {
       g.signal(sig);
     } else {
@@ -83,7 +85,7 @@ TEST_F(GatewayTest, StopsInOrderOnTermIntAndStopButNotOnHup) {
     }
     int code = -1;
     ASSERT_TRUE(g.waitExit(10s, &code));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << "signal " << sig;
+    EXPECT_LT(platform::monotonicNow() - start, 3s) << "signal " << sig;
     EXPECT_EQ(code, 0);
     EXPECT_NE(g.output().find("Shutdown complete!"), std::string::npos);
     std::string events = readText(d + "/private/EVENTS.LOG");
@@ -208,6 +210,104 @@ TEST_F(GatewayTest, AccountToolRefusesBadNamesAndCollisions) {
   ASSERT_TRUE(g.waitStarted());
   EXPECT_TRUE(platform::isRegularFile(d + "/USERS/Alice/RECV.FLG"));
   EXPECT_TRUE(runGateway({"--data-dir", d, "user", "del", "alice"}).exitedWith(0));
+}
+
+// The web port the fixture gave the gateway of `d`.
+uint16_t webPort(const std::string& d) {
+  auto ini = hostlib::IniFile::parse(readText(d + "/SMSGW.INI"));
+  auto v = ini.get("SMSGW", "WebPort");
+  return v ? static_cast<uint16_t>(std::stoi(std::string(*v))) : 0;
+}
+
+// Octal permission bits of `path` (-1 when missing).
+int modeOf(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 0777) : -1;
+}
+
+// A first start in a terminal: the banner says where everything is, the
+// stop says why; --quiet keeps both off.
+TEST_F(GatewayTest, ForegroundBannerAndStopLineUnlessQuiet) {
+  std::string d = data();
+  GatewayProcess g(d);
+  ASSERT_TRUE(g.start());
+  ASSERT_TRUE(g.waitStarted());
+  ASSERT_TRUE(waitUntil([&] { return g.output().find("  stop ") != std::string::npos; }, 10s))
+      << g.output();
+  std::string banner = g.output();
+  std::string port = std::to_string(webPort(d));
+  for (const std::string& expected : std::vector<std::string>{
+           "Vek SMS/MMS Gateway v", "running", "data directory  " + d + "/", "web " + port,
+           d + "/logs/", "EVENTS.LOG", "Ctrl-C", "veksms --stop --data-dir " + d + "/"})
+    EXPECT_NE(banner.find(expected), std::string::npos) << expected << "\n" << banner;
+  g.signal(SIGTERM);
+  int code;
+  ASSERT_TRUE(g.waitExit(10s, &code));
+  EXPECT_NE(g.output().find("stopping (a stop signal)\n"), std::string::npos) << g.output();
+
+  GatewayProcess quiet(data("quiet"));
+  ASSERT_TRUE(quiet.start({"--quiet"}));
+  ASSERT_TRUE(quiet.waitStarted());
+  quiet.signal(SIGTERM);
+  ASSERT_TRUE(quiet.waitExit(10s, &code));
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(quiet.output(), "Shutdown complete!\n");
+}
+
+// Files of the gateway hold message texts, recipients and passwords: none
+// of them is open to others. The web port takes IPv4 and IPv6 clients.
+// Left-overs of interrupted publishes go at start-up, unless young.
+TEST_F(GatewayTest, FilesClosedToOthersDualStackAndStaleTemporariesGone) {
+  const std::string d = dir_.path() + "fresh";
+  ASSERT_TRUE(runGateway({"--data-dir", d, "user", "list"}).exitedWith(0));
+  EXPECT_EQ(modeOf(d), 0750) << "the data directory as created";
+  config(d, "[SMSGW]\r\nDebug=Yes\r\n");
+  ASSERT_TRUE(platform::makeDirectories(d + "/Q").ok());
+  writeText(d + "/Q/.~tmp-otherhost-7-0123456789abcdef-1", "half");
+  writeText(d + "/Q/.00000009.req.part", "half");
+  writeText(d + "/Q/.~tmp-otherhost-7-0123456789abcdef-2", "being written");
+  const auto hour_ago = platform::clock().now() - std::chrono::hours(1);
+  ASSERT_TRUE(
+      platform::setModifiedTime(d + "/Q/.~tmp-otherhost-7-0123456789abcdef-1", hour_ago).ok());
+  ASSERT_TRUE(platform::setModifiedTime(d + "/Q/.00000009.req.part", hour_ago).ok());
+
+  GatewayProcess g(d);
+  ASSERT_TRUE(g.start());
+  ASSERT_TRUE(g.waitStarted()) << g.output();
+  EXPECT_FALSE(platform::pathExists(d + "/Q/.~tmp-otherhost-7-0123456789abcdef-1"));
+  EXPECT_FALSE(platform::pathExists(d + "/Q/.00000009.req.part"));
+  EXPECT_TRUE(platform::pathExists(d + "/Q/.~tmp-otherhost-7-0123456789abcdef-2"));
+
+  std::string status = readText("/proc/" + std::to_string(g.pid()) + "/status");
+  EXPECT_NE(status.find("Umask:\t0027"), std::string::npos) << status.substr(0, 200);
+  uint16_t port = webPort(d);
+  std::string v4 = httpGet("127.0.0.1", port, "/?PhoneNumber=%2B4411&Text=over+four");
+  EXPECT_NE(v4.find("MessageID="), std::string::npos) << v4;
+  std::string v6 = httpGet("::1", port, "/?PhoneNumber=%2B4466&Text=over+six");
+  if (!platform::connectTcp("::1", port, 2000).ok()) {
+    ADD_FAILURE() << "no IPv6 client reached the any-address listener";
+  } else {
+    EXPECT_NE(v6.find("MessageID="), std::string::npos) << v6;
+  }
+  for (const std::string& f :
+       {d + "/MMSC.INI", d + "/logs", d + "/logs/SMSDEBUG.LOG", d + "/private",
+        d + "/private/EVENTS.LOG", d + "/private/STATS", d + "/Q"}) {
+    ASSERT_NE(modeOf(f), -1) << f;
+    EXPECT_EQ(modeOf(f) & 027, 0) << f << " " << std::oct << modeOf(f);
+  }
+  auto queued = platform::listDirectory(d + "/Q/", "*.REQ");
+  EXPECT_FALSE(queued.empty());
+  for (const auto& q : queued) EXPECT_EQ(modeOf(d + "/Q/" + q.name) & 027, 0) << q.name;
+
+  // One event, one line: every line of the event log starts with its date.
+  std::string events = readText(d + "/private/EVENTS.LOG");
+  size_t started = events.find("service started.");
+  ASSERT_NE(started, std::string::npos);
+  EXPECT_EQ(events.substr(started, events.find('\n', started) - started),
+            "service started.  Using web port " + std::to_string(port) + ".");
+  for (const auto& line : platform::split(events, "\n")) {
+    EXPECT_EQ(line.rfind("20", 0), 0u) << line;
+  }
 }
 
 }  // namespace

@@ -45,12 +45,18 @@ TEST(SupervisionTest, MinuteScanStopsAtTheFirstGapStartupDoesNot) {
   vek::testing::TempDir dir;
   ASSERT_TRUE(hostlib::setDataDirectory(dir.path()).ok());
   hostlib::SMSIniSetFilename(dir.file("SMSGW.INI"));
+  // A local modem's settings live in its "Modem - " section; a section
+  // named like the bare link is not its own.
   vek::testing::writeText(
       dir.file("SMSGW.INI"),
-      "[SMSGW]\nModem1=L1\nModem3=L3\nModem5=L5\n[Modem - L3]\nReceiverCount= 3\n");
+      "[SMSGW]\nModem1=L1\nModem3=L3\nModem5=L5\n[Modem - L3]\nReceiverCount= 3\n"
+      "[L1]\nTransmitterCount=7\n[SMPP - S]\nTransmitterCount=2\n"
+      "[Modem - COM3 \\x5BUSB\\x5D]\nTransmitterCount=4\n");
   hostlib::smsIni().invalidate();
   EXPECT_EQ(linkThreadCount("L3"), 3);
   EXPECT_EQ(linkThreadCount("L1"), 1);
+  EXPECT_EQ(linkThreadCount("SMPP - S"), 2);
+  EXPECT_EQ(linkThreadCount("COM3 [USB]"), 4);
 
   EXPECT_EQ(StartLinkThreads(false), 1) << "stops at the gap at 2";
   EXPECT_EQ(StartLinkThreads(true), 4) << "1 is running; 3 (three threads) and 5 start";

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/clock.h"
+
 namespace vek::testing {
 
 TempDir::TempDir() {
@@ -39,12 +41,14 @@ std::string gatewayBinary() {
   return env;
 }
 
+// Real time whatever clock the test installed: what it waits for happens
+// outside that clock (another thread, a child process, the file system).
 bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
+  auto deadline = platform::realMonotonicNow() + timeout;
   while (true) {
     if (pred()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (platform::realMonotonicNow() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the poll interval
   }
 }
 

@@ -33,44 +33,6 @@ std::vector<std::string> readEntries(std::string_view prefix) {
 
 }  // namespace
 
-std::optional<AddressPattern> parseAddressPattern(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  if (text.empty()) return std::nullopt;
-  AddressPattern p;
-  size_t count = 0;
-  size_t pos = 0;
-  for (;;) {
-    if (count == 4) return std::nullopt;
-    size_t dot = text.find('.', pos);
-    std::string_view c =
-        text.substr(pos, dot == std::string_view::npos ? std::string_view::npos : dot - pos);
-    if (c == "*") {
-      p.part[count] = -1;
-    } else {
-      if (c.empty() || c.size() > 3 || !platform::isAllDigits(c)) return std::nullopt;
-      int v = 0;
-      for (char ch : c) v = v * 10 + (ch - '0');
-      if (v > 255) return std::nullopt;
-      p.part[count] = v;
-    }
-    ++count;
-    if (dot == std::string_view::npos) break;
-    pos = dot + 1;
-  }
-  return p;
-}
-
-bool patternMatches(const AddressPattern& pattern, std::string_view address) {
-  auto a = parseAddressPattern(address);
-  if (!a) return false;
-  for (size_t i = 0; i < 4; ++i) {
-    if (a->part[i] < 0) return false;  // an address has no wildcards
-    if (pattern.part[i] >= 0 && pattern.part[i] != a->part[i]) return false;
-  }
-  return true;
-}
-
 bool addressMatchesPattern(std::string_view pattern, std::string_view address) {
   auto p = parseAddressPattern(pattern);
   return p && patternMatches(*p, address);
@@ -90,7 +52,7 @@ std::shared_ptr<const AddressList> blockedAddresses() {
 }
 
 bool addressAdmitted(std::string_view address) {
-  if (address == "127.0.0.1") return true;
+  if (address == "127.0.0.1" || address == "::1") return true;
   if (blockedAddresses()->matches(address)) return false;
   auto allowed = allowedAddresses();
   return allowed->entries.empty() || allowed->matches(address);

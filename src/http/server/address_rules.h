@@ -3,13 +3,9 @@
 // Blocked%u), the administration address list, and the test for the host's
 // own addresses.
 //
-// An address pattern is a dotted quad whose components are each a decimal
-// number 0..255 or a single "*" (any value). Leading blanks and trailing
-// characters at or below the space are ignored; missing components are 0
-// ("10.1" stands for 10.1.0.0); a fifth component, a number above 255, an
-// empty component or any other character makes the pattern invalid, and an
-// invalid pattern matches nothing. An address that is not a dotted quad
-// (IPv6) matches no pattern.
+// Address patterns (IPv4 dotted quads with "*", IPv6 addresses with an
+// optional prefix length) and how an address matches them, IPv4-mapped
+// clients of the dual-stack listener included: platform/address_pattern.h.
 //
 // The lists are immutable snapshots: the loaders (listeners.h) publish a
 // new list whole and readers take no lock. Thread-safe.
@@ -22,14 +18,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/address_pattern.h"
+
 namespace vek::http {
 
-struct AddressPattern {
-  std::array<int, 4> part{};  // -1 for "*"
-};
+using platform::AddressPattern;
+using platform::parseAddressPattern;
+using platform::patternMatches;
 
-std::optional<AddressPattern> parseAddressPattern(std::string_view text);
-bool patternMatches(const AddressPattern& pattern, std::string_view address);
 bool addressMatchesPattern(std::string_view pattern, std::string_view address);
 
 struct AddressList {
@@ -41,7 +37,8 @@ struct AddressList {
 std::shared_ptr<const AddressList> allowedAddresses();
 std::shared_ptr<const AddressList> blockedAddresses();
 
-// Admission to the web interface: "127.0.0.1" always; otherwise refused
+// Admission to the web interface: the loopback "127.0.0.1" (and "::1")
+// always; otherwise refused
 // when a blocked pattern matches, else admitted when the allow list is
 // empty or one of its patterns matches.
 bool addressAdmitted(std::string_view address);

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "foundation/debug_log.h"
+#include "platform/clock.h"
 #include "platform/snapshot.h"
 #include "platform/socket.h"
 #include "protocols/smpp/session.h"
@@ -289,7 +290,7 @@ int SMPPReceiveFromAsyncQ(const std::string& link_name, std::chrono::millisecond
   {
     std::unique_lock lk(q->mu);
     if (q->items.empty() && wait.count() > 0)
-      q->cv.wait_for(lk, wait, [&] { return !q->items.empty(); });
+      platform::waitFor(lk, q->cv, wait, [&] { return !q->items.empty(); });
     batch.swap(q->items);
   }
   int n = 0;

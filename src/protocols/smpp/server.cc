@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "foundation/debug_log.h"
+#include "platform/clock.h"
 #include "platform/snapshot.h"
 #include "protocols/smpp/session.h"
 #include "protocols/smpp/tlv.h"
@@ -218,14 +219,13 @@ uint32_t SMPPServerWaitForLogin(ServerConnection& conn, std::chrono::millisecond
                                 std::string* account, std::string* password, uint32_t* bind_id,
                                 int* bind_type, uint8_t* version) {
   ServerSession& s = conn.impl().session;
-  auto deadline = std::chrono::steady_clock::now() + timeout;
+  auto deadline = platform::deadlineAfter(timeout);
   // Services at least once, so that a zero time-out still takes what is there.
   while (!s.bind.waiting) {
     if (!s.alive()) return status::kConnectionLost;
-    auto left =
-        std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<milliseconds>(deadline - platform::monotonicNow());
     if (s.service(std::max(left, milliseconds(0))) < 0) return status::kConnectionLost;
-    if (!s.bind.waiting && std::chrono::steady_clock::now() >= deadline) return status::kTimeout;
+    if (!s.bind.waiting && platform::monotonicNow() >= deadline) return status::kTimeout;
   }
   *account = s.bind.system_id;
   *password = s.bind.password;

@@ -12,7 +12,11 @@ namespace vek::smpp {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// Monotonic time through the injectable clock, so that tests move it.
+struct Clock {
+  using duration = platform::SteadyTime::duration;
+  static platform::SteadyTime now() { return platform::monotonicNow(); }
+};
 
 // Waits are cut into slices so that a shutdown request is seen promptly.
 constexpr milliseconds kSlice{200};

@@ -25,6 +25,7 @@
 
 #include "platform/byte_io.h"
 #include "protocols/input_buffer.h"
+#include "platform/clock.h"
 #include "protocols/smpp/async_submit.h"
 #include "protocols/smpp/pdu.h"
 #include "protocols/submit_window.h"
@@ -105,7 +106,7 @@ class Session {
   int yield(milliseconds wait, bool* connection_error);
 
   // Microseconds since the last PDU from the peer (for inactivity checks).
-  std::chrono::steady_clock::time_point lastReceived() const { return last_rx_; }
+  platform::SteadyTime lastReceived() const { return last_rx_; }
 
  protected:
   // A request from the peer that decoded cleanly, other than enquire_link
@@ -153,8 +154,8 @@ class Session {
   bool sync_done_ = false;
   Pdu sync_resp_;
   protocols::SubmitWindow pending_;  // asynchronous requests by sequence number
-  std::chrono::steady_clock::time_point last_rx_{};
-  std::chrono::steady_clock::time_point last_timeout_check_{};
+  platform::SteadyTime last_rx_{};
+  platform::SteadyTime last_timeout_check_{};
 };
 
 }  // namespace vek::smpp
