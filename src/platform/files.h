@@ -83,12 +83,16 @@ Status renameNoReplace(const std::string& from, const std::string& to);  // EEXI
 struct DirEntry {
   std::string name;
   bool directory = false;
+  bool symlink = false;  // the entry itself is a symbolic link (`directory` says where it points)
 };
 struct ListOptions {
   bool files = true;
   bool directories = false;
   bool sorted = false;  // by name; otherwise directory order
   size_t limit = SIZE_MAX;
+  // Also names starting with '.' (never "." or ".."): for the code that
+  // owns such temporaries and must clean them up after a crash.
+  bool hidden = false;
 };
 std::vector<DirEntry> listDirectory(const std::string& dir, std::string_view pattern = "*",
                                     const ListOptions& options = {});

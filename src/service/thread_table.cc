@@ -2,13 +2,21 @@
 
 #include "foundation/settings.h"
 #include "http/listeners.h"
+#include "queue/bulk_queue.h"
+#include "queue/delay_queue.h"
 #include "queue/queue_cache.h"
+#include "reporting/counters.h"
 
 namespace vek::service {
 namespace {
 
 bool serverCertificateExists(const StartupContext& c) {
   return c.facts.server_certificate;
+}
+
+// Messages the bulk and delay queues put into the outbound queue.
+void countQueued(uint32_t files) {
+  reporting::addToCounter(reporting::Counter::kOutboundQueue, files);
 }
 
 // One row per thread, in start order. Components add theirs here.
@@ -21,6 +29,11 @@ const ThreadRow kThreads[] = {
     {"ThreadProcessQCache", Phase::kBeforeReport,
      [](const StartupContext&) { return foundation::settings()->UseQCache; },
      queue::ThreadProcessQCache, 0, nullptr, nullptr},
+    {"ThreadProcessBulkQ", Phase::kAfterReport, nullptr,
+     [](int) { queue::ThreadProcessBulkQ(countQueued); }, 1,
+     [](const StartupContext&) { return 3; }, nullptr},
+    {"ThreadProcessDelayQ", Phase::kAfterReport, nullptr,
+     [](int) { queue::ThreadProcessDelayQ(countQueued); }, 1, nullptr, nullptr},
     {nullptr, Phase::kBeforeReport, nullptr, nullptr, 0, nullptr, nullptr},
 };
 
