@@ -253,6 +253,15 @@ Status publishFile(const std::string& path, std::string_view data, bool sync, mo
   return Status();
 }
 
+Status writeNewFile(const std::string& path, std::string_view data, bool sync, mode_t mode) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (!fd) return Status::fromErrno("create", path);
+  Status st = writeAll(fd.get(), data);
+  if (st.ok() && sync && ::fsync(fd.get()) != 0) st = Status::fromErrno("fsync", path);
+  if (!st.ok()) ::unlink(path.c_str());
+  return st;
+}
+
 Status appendToFile(const std::string& path, std::string_view data, mode_t mode) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
   if (!fd) return Status::fromErrno("open", path);

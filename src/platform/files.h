@@ -70,6 +70,11 @@ Status writeFileAtomic(const std::string& path, std::string_view data, bool sync
 // when the name is taken. With `sync`, file and directory are fsync'ed.
 Status publishFile(const std::string& path, std::string_view data, bool sync = false,
                    mode_t mode = 0644);
+// Creates `path` (EEXIST when the name is taken) and writes `data` in
+// place: a reader could see the file half-written, so this is only for a
+// directory no reader looks into until it is published whole by a rename.
+Status writeNewFile(const std::string& path, std::string_view data, bool sync = false,
+                    mode_t mode = 0644);
 Status appendToFile(const std::string& path, std::string_view data, mode_t mode = 0644);
 
 // mkdir -p. Existing directories are fine.

@@ -360,7 +360,9 @@ class JobRun {
       if (!step("file")) return;
       const std::string text = bulkRequestText(templates_[k - 1], r.recipient, r.route);
       const std::string path = chunk->staging + requestFileName(r.name, k);
-      platform::Status st = platform::publishFile(path, text, c_.sync);
+      // The staging directory is invisible until it is renamed whole, so
+      // its files need no publishing of their own.
+      platform::Status st = platform::writeNewFile(path, text, c_.sync);
       if (st.code() == EEXIST) st = publishUnderNewName(path, text);
       if (!st.ok()) {
         fail("Unable to create %s: %s; the recipient list is kept for a later pass", path,

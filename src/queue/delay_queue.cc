@@ -75,6 +75,10 @@ class DelayPass {
         releaseTime(date_dir + t.name + "/");
         if (crashed_) return moved_;
       }
+      // Today's directory stays: a writer may be creating a later time in
+      // it, and removing it under the writer would make the writer give up
+      // the delay area and queue the message at once.
+      if (date == today) continue;
       if (!step("rmdir")) return moved_;
       (void)platform::removeDirectory(date_dir);
     }

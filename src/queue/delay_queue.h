@@ -14,7 +14,8 @@
 // gone after that). Every file of a due time directory and of its direct
 // sub-directories (route partitions and other queue sub-directories) goes
 // to the same place under the queue root, created when missing; emptied
-// directories are removed.
+// directories are removed (today's date directory only once it is past,
+// since writers may be adding later times to it).
 //
 // A move is one rename that never replaces a file (so the message is never
 // in both places, and a file of the same name already queued is never
