@@ -13,37 +13,38 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
 
-  if (vek::http::base64Decode(vek::http::base64Encode(text)) != text) std::abort();
-  (void)vek::http::base64Decode(text);
-  (void)vek::http::base64DecodeSkippingBlanks(text);
+  if (vek::encoding::base64Decode(vek::encoding::base64Encode(text)) != text) std::abort();
+  (void)vek::encoding::base64Decode(text);
+  (void)vek::encoding::base64DecodeSkippingBlanks(text);
 
-  std::string qp = vek::http::quotedPrintableEncode(text);
-  if (vek::http::quotedPrintableDecode(qp) != text) std::abort();
+  std::string qp = vek::encoding::quotedPrintableEncode(text);
+  if (vek::encoding::quotedPrintableDecode(qp) != text) std::abort();
   size_t line = 0;
   for (char c : qp) {
     line = c == '\n' ? 0 : line + 1;
     if (line > 77) std::abort();  // 76 plus the CR
   }
-  (void)vek::http::quotedPrintableDecode(text);
+  (void)vek::encoding::quotedPrintableDecode(text);
 
   for (int kind = 0; kind < 3; ++kind) {
-    vek::http::TextCursor cursor{text};
+    vek::encoding::TextCursor cursor{text};
     std::string out;
     for (int part = 0; part < 64 && !cursor.atEnd(); ++part) {
       size_t before = cursor.pos;
-      bool found = kind == 0   ? vek::http::copyMimePartRaw(cursor, "--b", &out)
-                   : kind == 1 ? vek::http::copyMimePartQuotedPrintable(cursor, "--b", &out)
-                               : vek::http::copyMimePartBase64(cursor, "--b", &out);
+      bool found = kind == 0   ? vek::encoding::copyMimePartRaw(cursor, "--b", &out)
+                   : kind == 1 ? vek::encoding::copyMimePartQuotedPrintable(cursor, "--b", &out)
+                               : vek::encoding::copyMimePartBase64(cursor, "--b", &out);
       if (cursor.pos < before || cursor.pos > text.size()) std::abort();
       if (!found) break;
       std::string boundary;
-      if (!vek::http::readTextLine(cursor, &boundary)) std::abort();  // step over the boundary line
+      if (!vek::encoding::readTextLine(cursor, &boundary))
+        std::abort();  // step over the boundary line
     }
   }
-  vek::http::TextCursor lines{text};
+  vek::encoding::TextCursor lines{text};
   std::string l;
   size_t last = 0;
-  while (vek::http::readTextLine(lines, &l, 1 + size % 64)) {
+  while (vek::encoding::readTextLine(lines, &l, 1 + size % 64)) {
     if (lines.pos <= last || l.size() > 63) std::abort();
     last = lines.pos;
   }

@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   vek::http::Request request;
   request.message.assign(reinterpret_cast<const char*>(data + 1), size - 1);
-  size_t body = vek::http::bodyOffset(request.message);
+  size_t body = vek::httpwire::bodyOffset(request.message);
   request.body_offset = body == 0 ? request.message.size() : body;
 
   vek::http::Connection conn(sandbox->stream);

@@ -47,13 +47,13 @@ void readParameters(std::string_view msg) {
   (void)vek::http::bodyParameter(msg, "Data", 32);
   (void)vek::http::bodyParameterAt(msg, "x", 3);
   (void)vek::http::parameterNameAt(msg, "SMPPOption_", 2);
-  (void)vek::http::hostHeader(msg);
-  (void)vek::http::userAgent(msg);
-  (void)vek::http::acceptHeader(msg, 50);
-  (void)vek::http::basicCredentials(msg);
-  (void)vek::http::responseStatusCode(msg);
-  (void)vek::http::contentLength(msg);
-  (void)vek::http::tolerantBodyOffset(msg);
+  (void)vek::httpwire::hostHeader(msg);
+  (void)vek::httpwire::userAgent(msg);
+  (void)vek::httpwire::acceptHeader(msg, 50);
+  (void)vek::httpwire::basicCredentials(msg);
+  (void)vek::httpwire::responseStatusCode(msg);
+  (void)vek::httpwire::contentLength(msg);
+  (void)vek::httpwire::tolerantBodyOffset(msg);
 }
 
 }  // namespace
@@ -78,11 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The same bytes as one message: framing and de-chunking agree.
   std::string text(reinterpret_cast<const char*>(data + 2), size - 2);
-  vek::http::MessageScanner scanner(limits.message);
-  vek::http::MessageCheck check = scanner.scan(text);
-  if (check.state == vek::http::MessageState::kComplete && scanner.chunked()) {
+  vek::httpwire::MessageScanner scanner(limits.message);
+  vek::httpwire::MessageCheck check = scanner.scan(text);
+  if (check.state == vek::httpwire::MessageState::kComplete && scanner.chunked()) {
     std::string msg = text.substr(0, check.length);
-    if (!vek::http::removeChunking(&msg, scanner.bodyOffset())) std::abort();
+    if (!vek::httpwire::removeChunking(&msg, scanner.bodyOffset())) std::abort();
   }
   readParameters(text);
   return 0;
