@@ -238,7 +238,9 @@ TEST_F(BulkDelayOutsideTest, DelayedMessagesLeaveAtTheirMinuteIntoTheSamePartiti
                platform::isRegularFile(d + "/Q/RT_-_Some-Route_-_/DUE2.req");
       },
       5s));
-  EXPECT_FALSE(platform::pathExists(d + "/Q/DELAYQ/" + platform::dateStamp(yesterday)));
+  EXPECT_TRUE(waitUntil(
+      [&] { return !platform::pathExists(d + "/Q/DELAYQ/" + platform::dateStamp(yesterday)); }, 5s))
+      << "a past date's directory goes once emptied";
 
   // A past time goes straight to the queue; tomorrow waits in the delay area.
   platform::CalendarTime tomorrow = platform::toLocal(platform::clock().now() + 24h);
