@@ -431,6 +431,15 @@ size_t removeStaleTemporaries(const std::string& dir, int depth, std::chrono::se
   return sweepTemporaries(dir, depth, clock().now() - min_age);
 }
 
+Status writeNewFile(const std::string& path, std::string_view data, bool sync, mode_t mode) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (!fd) return Status::fromErrno("create", path);
+  Status st = writeAll(fd.get(), data);
+  if (st.ok() && sync && ::fsync(fd.get()) != 0) st = Status::fromErrno("fsync", path);
+  if (!st.ok()) ::unlink(path.c_str());
+  return st;
+}
+
 Status appendToFile(const std::string& path, std::string_view data, mode_t mode) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
   if (!fd) return Status::fromErrno("open", path);
@@ -483,9 +492,17 @@ void forEachEntry(const std::string& dir, std::string_view pattern, const ListOp
   while (count < options.limit) {
     struct dirent* e = ::readdir(d);
     if (e == nullptr) break;
-    if (e->d_name[0] == '.') continue;  // ".", "..", temporaries
+    if (e->d_name[0] == '.') {  // ".", "..", temporaries
+      const bool dots = e->d_name[1] == '\0' || (e->d_name[1] == '.' && e->d_name[2] == '\0');
+      if (dots || !options.hidden) continue;
+    }
     bool is_dir;
-    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+    bool is_link = e->d_type == DT_LNK;
+    if (e->d_type == DT_UNKNOWN) {
+      struct stat st;
+      is_link = ::lstat(joinPath(dir, e->d_name).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    }
+    if (e->d_type == DT_UNKNOWN || is_link) {
       is_dir = isDirectory(joinPath(dir, e->d_name));
     } else {
       is_dir = e->d_type == DT_DIR;
@@ -493,7 +510,7 @@ void forEachEntry(const std::string& dir, std::string_view pattern, const ListOp
     if (is_dir ? !options.directories : !options.files) continue;
     if (!globMatchNoCase(pattern, e->d_name)) continue;
     ++count;
-    if (!visit(DirEntry{e->d_name, is_dir})) break;
+    if (!visit(DirEntry{e->d_name, is_dir, is_link})) break;
   }
   ::closedir(d);
 }

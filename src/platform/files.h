@@ -72,6 +72,11 @@ Status writeFileAtomic(const std::string& path, std::string_view data, bool sync
 // when the name is taken. With `sync`, file and directory are fsync'ed.
 Status publishFile(const std::string& path, std::string_view data, bool sync = false,
                    mode_t mode = 0640);
+// Creates `path` (EEXIST when the name is taken) and writes `data` in
+// place: a reader could see the file half-written, so this is only for a
+// directory no reader looks into until it is published whole by a rename.
+Status writeNewFile(const std::string& path, std::string_view data, bool sync = false,
+                    mode_t mode = 0640);
 Status appendToFile(const std::string& path, std::string_view data, mode_t mode = 0640);
 // How publishFile() publishes in `dir`'s file system, as far as learned so
 // far: "unnamed" (O_TMPFILE), "rename" (RENAME_NOREPLACE) or "link"
@@ -105,12 +110,16 @@ Status renameNoReplace(const std::string& from, const std::string& to);  // EEXI
 struct DirEntry {
   std::string name;
   bool directory = false;
+  bool symlink = false;  // the entry itself is a symbolic link (`directory` says where it points)
 };
 struct ListOptions {
   bool files = true;
   bool directories = false;
   bool sorted = false;  // by name; otherwise directory order
   size_t limit = SIZE_MAX;
+  // Also names starting with '.' (never "." or ".."): for the code that
+  // owns such temporaries and must clean them up after a crash.
+  bool hidden = false;
 };
 std::vector<DirEntry> listDirectory(const std::string& dir, std::string_view pattern = "*",
                                     const ListOptions& options = {});

@@ -3,7 +3,10 @@
 #include "foundation/settings.h"
 #include "http/server/listeners.h"
 #include "inbound/inbound_worker.h"
+#include "queue/bulk_queue.h"
+#include "queue/delay_queue.h"
 #include "queue/queue_cache.h"
+#include "reporting/counters.h"
 
 namespace vek::service {
 namespace {
@@ -15,6 +18,11 @@ bool serverCertificateExists(const StartupContext& c) {
 // The inbound thread pairs beyond the first.
 int extraInboundPairs(const StartupContext&) {
   return inbound::inboundThreadPairs() - 1;
+}
+
+// Messages the bulk and delay queues put into the outbound queue.
+void countQueued(uint32_t files) {
+  reporting::addToCounter(reporting::Counter::kOutboundQueue, files);
 }
 
 // One row per thread, in start order. Components add theirs here.
@@ -35,6 +43,11 @@ const ThreadRow kThreads[] = {
      inbound::kInboundMessages, extraInboundPairs, nullptr},
     {"ThreadProcessInboundSMS", Phase::kAfterReport, nullptr, inbound::ThreadProcessInboundSMS,
      inbound::kInboundReceipts, extraInboundPairs, nullptr},
+    {"ThreadProcessBulkQ", Phase::kAfterReport, nullptr,
+     [](int) { queue::ThreadProcessBulkQ(countQueued); }, 1,
+     [](const StartupContext&) { return 3; }, nullptr},
+    {"ThreadProcessDelayQ", Phase::kAfterReport, nullptr,
+     [](int) { queue::ThreadProcessDelayQ(countQueued); }, 1, nullptr, nullptr},
     {nullptr, Phase::kBeforeReport, nullptr, nullptr, 0, nullptr, nullptr},
 };
 
