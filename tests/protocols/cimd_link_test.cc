@@ -310,9 +310,10 @@ TEST(CimdOracleTest, WhatWeSendIsWhatTheSimulatorDecodes) {
   }
   EXPECT_EQ(CIMDUnbind(kLink, conn), 0u);
   std::string errors;
-  auto rows = protocols::testing::dissect(relay.frames(), "cimd", dir.path(), &errors);
+  const auto frames = relay.frames();
+  auto rows = protocols::testing::dissect(frames, "cimd", dir.path(), &errors);
   if (rows.empty() && errors.empty()) GTEST_SKIP() << "tshark absent: dissector check skipped";
-  EXPECT_EQ(rows.size(), relay.frames().size());
+  EXPECT_EQ(rows.size(), frames.size());
   EXPECT_EQ(errors, "");
 }
 
@@ -412,10 +413,11 @@ TEST(CimdOracleTest, KannelTestCimd2AsASecondCentre) {
   EXPECT_EQ(CIMDEnquireLink(kLink, conn), 0u);
   EXPECT_EQ(CIMDUnbind(kLink, conn), 0u);
   std::string errors;
-  auto rows = protocols::testing::dissect(relay.frames(), "cimd", dir.path(), &errors);
+  const auto frames = relay.frames();
+  auto rows = protocols::testing::dissect(frames, "cimd", dir.path(), &errors);
   EXPECT_EQ(errors, "");
   if (!rows.empty()) {
-    EXPECT_EQ(rows.size(), relay.frames().size());
+    EXPECT_EQ(rows.size(), frames.size());
   }
 }
 

@@ -168,12 +168,17 @@ class RecordingRelay {
         size_t got = 0;
         auto st = platform::recvSome(from, buf, sizeof buf, 5, &got);
         if (st == platform::IoStatus::kTimeout) continue;
-        if (st != platform::IoStatus::kOk ||
-            platform::sendAll(to, std::string_view(buf, got), 2000) != platform::IoStatus::kOk) {
+        if (st != platform::IoStatus::kOk) {
           open = false;
           break;
         }
+        // Kept before forwarding: once the far side has a frame, the test
+        // may read frames() and must find it there.
         keepFrames(&pending[dir], std::string_view(buf, got));
+        if (platform::sendAll(to, std::string_view(buf, got), 2000) != platform::IoStatus::kOk) {
+          open = false;
+          break;
+        }
       }
     }
   }

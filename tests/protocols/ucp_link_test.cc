@@ -297,9 +297,10 @@ TEST(UcpOracleTest, WhatWeSendIsWhatTheSimulatorDecodes) {
   UCPUnbind(conn);
   // The captured traffic decodes with Wireshark's dissector.
   std::string errors;
-  auto rows = protocols::testing::dissect(relay.frames(), "ucp", dir.path(), &errors);
+  const auto frames = relay.frames();
+  auto rows = protocols::testing::dissect(frames, "ucp", dir.path(), &errors);
   if (rows.empty() && errors.empty()) GTEST_SKIP() << "tshark absent: dissector check skipped";
-  EXPECT_EQ(rows.size(), relay.frames().size());
+  EXPECT_EQ(rows.size(), frames.size());
   EXPECT_EQ(errors, "");
 }
 
