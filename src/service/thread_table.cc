@@ -1,8 +1,12 @@
 #include "service/thread_table.h"
 
+#include "foundation/config_rules.h"
 #include "foundation/settings.h"
+#include "hostlib/host.h"
 #include "http/server/listeners.h"
 #include "inbound/inbound_worker.h"
+#include "inbound/receipt_worker.h"
+#include "inbound/two_way_mms.h"
 #include "queue/queue_cache.h"
 
 namespace vek::service {
@@ -15,6 +19,16 @@ bool serverCertificateExists(const StartupContext& c) {
 // The inbound thread pairs beyond the first.
 int extraInboundPairs(const StartupContext&) {
   return inbound::inboundThreadPairs() - 1;
+}
+
+// `EnableReceiptProcessing` (default Yes) starts the receipt thread.
+bool receiptProcessing(const StartupContext&) {
+  return foundation::yesNo(
+      hostlib::SMSIniGetProfileString("SMSGW", "EnableReceiptProcessing", "Yes"));
+}
+// A second receipt thread beside further inbound thread pairs.
+bool secondReceiptThread(const StartupContext& c) {
+  return inbound::inboundThreadPairs() > 1 && receiptProcessing(c);
 }
 
 // One row per thread, in start order. Components add theirs here.
@@ -31,10 +45,16 @@ const ThreadRow kThreads[] = {
      inbound::kInboundMessagesAndJoining, nullptr, nullptr},
     {"ThreadProcessInboundSMS", Phase::kAfterReport, nullptr, inbound::ThreadProcessInboundSMS,
      inbound::kInboundReceipts, nullptr, nullptr},
+    {"ThreadProcessInboundReceipts", Phase::kAfterReport, receiptProcessing,
+     inbound::ThreadProcessInboundReceipts, 1, nullptr, nullptr},
     {"ThreadProcessInboundSMS", Phase::kAfterReport, nullptr, inbound::ThreadProcessInboundSMS,
      inbound::kInboundMessages, extraInboundPairs, nullptr},
     {"ThreadProcessInboundSMS", Phase::kAfterReport, nullptr, inbound::ThreadProcessInboundSMS,
      inbound::kInboundReceipts, extraInboundPairs, nullptr},
+    {"ThreadProcessInboundReceipts", Phase::kAfterReport, secondReceiptThread,
+     inbound::ThreadProcessInboundReceipts, 0, nullptr, nullptr},
+    {"ThreadProcess2WayMMS", Phase::kAfterReport, nullptr, inbound::ThreadProcess2WayMMS, 0,
+     nullptr, nullptr},
     {nullptr, Phase::kBeforeReport, nullptr, nullptr, 0, nullptr, nullptr},
 };
 
