@@ -78,8 +78,8 @@ class SmppReceiptTest : public InboundTest {
     std::map<std::string, std::string> ids;
     for (int i = 0; i < count; ++i) {
       std::string id;
-      EXPECT_EQ(smpp::SMPPSubmitMessage(*conn_, 0x34, "12345", "+4477009000" + std::to_string(i),
-                                        0, 0, "", "hello " + std::to_string(i),
+      EXPECT_EQ(smpp::SMPPSubmitMessage(*conn_, 0x34, "12345", "+4477009000" + std::to_string(i), 0,
+                                        0, "", "hello " + std::to_string(i),
                                         queue::kFlagReceiptRequested, false, &id, "", ""),
                 0u);
       const std::string gateway_id = platform::format("0000%04X", 0xA000 + i);

@@ -90,11 +90,8 @@ TEST_F(TwoWayMmsTest, TheServersAnswerDecidesWhatBecomesOfTheFiles) {
     int status;
     bool header_kept, set_aside, parts_kept;
   } cases[] = {
-      {200, false, false, false},
-      {503, true, false, true},
-      {429, true, false, true},
-      {408, true, false, true},
-      {404, false, true, true},
+      {200, false, false, false}, {503, true, false, true}, {429, true, false, true},
+      {408, true, false, true},   {404, false, true, true},
   };
   for (const Case& c : cases) {
     header();
