@@ -210,7 +210,9 @@ InboundWorker::Outcome InboundWorker::workMessage(queue::SMSMessage& msg, const 
     foundation::DebugLogf(kTag, "UDH Dest Port = %u", header.destination_port);
   }
   binaryToText(&msg);
-  switch (two_way_.run(msg, platform::baseName(path), modified)) {
+  const bool receipt = (msg.MessageFlags & queue::kFlagIsReceipt) != 0;
+  switch (two_way_.run(msg, platform::baseName(path), modified,
+                       receipt ? std::string_view(msg.ReceiptMessageId) : std::string_view())) {
     case TwoWayResult::kDone:
       return Outcome::kComplete;
     case TwoWayResult::kNoCommand:

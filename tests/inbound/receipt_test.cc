@@ -3,10 +3,13 @@
 // receipts the gateway makes itself for rejected messages.
 #include <gtest/gtest.h>
 
+#include "foundation/thread_registry.h"
 #include "hostlib/message_ids.h"
 #include "inbound/inbound_env.h"
+#include "inbound/inbound_queue.h"
 #include "inbound/inbound_worker.h"
 #include "inbound/modem_receipt_keys.h"
+#include "inbound/process_inbound.h"
 #include "inbound/receipt_worker.h"
 #include "inbound/rejection_receipt.h"
 #include "queue/request_writer.h"
@@ -216,6 +219,42 @@ TEST_F(ReceiptTest, ModemReportsFindTheirSubmissionByEitherKey) {
   ASSERT_TRUE(hostlib::SMSCMessageIdAdd("Modem1", "C9-00900123", "00000022", "", "", ""));
   EXPECT_EQ(FindModemMessageId("Modem1", "C9", 17, "447700900123")->local_id, "00000022");
   EXPECT_EQ(FindModemMessageId("Modem1", "D0", 17, "447700900123")->local_id, "00000011");
+}
+
+TEST_F(ReceiptTest, TheThreadsPassReceiptsOnAsTheyArrive) {
+  account("alice", true);
+  configure("ReceiveSMSCommand1=id:*\t/bin/echo @@RECEIPTMESSAGEID@@\tYes");
+  for (auto body : {+[] { ThreadProcessInboundReceipts(1); },
+                    +[] { ThreadProcessInboundSMS(kInboundMessagesAndJoining); }})
+    ASSERT_TRUE(foundation::startWorkerThread("inbound", body));
+  constexpr int kReceipts = 20;
+  for (int i = 0; i < kReceipts; ++i) {
+    const std::string id = std::to_string(9000 + i);
+    // Half of them for alice, half for the command.
+    ASSERT_TRUE(hostlib::SMSCMessageIdAdd(kLink, id, platform::format("0000%04X", i),
+                                          i % 2 ? "alice" : "", "12345", "+4477"));
+    InboundSMS r;
+    r.link_name = std::string(kLink);
+    r.sender = "+4477";
+    r.recipient = "12345";
+    r.data = "id:" + id + " stat:DELIVRD";
+    r.flags = queue::kFlagIsReceipt | queue::kFlagReceiptDelivered;
+    r.receipt_message_id = id;
+    r.resolve_receipt_id = true;
+    ASSERT_TRUE(ProcessInboundSMS(r).ok());
+  }
+  const bool all = vek::testing::waitUntil(
+      [&] {
+        return files(queueOf("alice"), "*.req").size() == kReceipts / 2 &&
+               files(data_ + "Q/", "*.req").size() == kReceipts / 2;
+      },
+      20s);
+  platform::requestShutdown();
+  foundation::inboundEventA().set();
+  receiptEvent().set();
+  EXPECT_TRUE(foundation::waitForWorkers(20s));
+  ASSERT_TRUE(all);
+  EXPECT_TRUE(files(inboundDir(), "*.rct").empty());
 }
 
 }  // namespace
