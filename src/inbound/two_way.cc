@@ -169,7 +169,8 @@ std::string webCommandUrl(std::string_view command, const CommandValues& values,
     if (!platform::startsWithNoCase(item.name, kOptionPrefix)) continue;
     const std::string_view bare = item.name.substr(kOptionPrefix.size());
     if (hostlib::SMSIniGetProfileString("SMPPOptions", bare).empty()) continue;
-    const std::string add = "&" + urlEncodeValue(item.name) + "=" + urlEncodeValue(item.value);
+    std::string add(1, '&');
+    add.append(urlEncodeValue(item.name)).append(1, '=').append(urlEncodeValue(item.value));
     if (url.size() + add.size() > kMaxReplacedCommand) break;
     url += add;
   }
