@@ -9,6 +9,11 @@
 //                                thread pair (kinds 1 and 2) drains SMS-IN into the accounts'
 //                                queues: messages per second from received to the account file
 //   BM_RoutingChoice          -- one routing-table choice (in memory)
+//   BM_ReceiptFilesToAccounts -- the receipt thread: ".rct" receipts in SMS-IN, each id looked up
+//                                in the message-id store (filled beforehand) and the receipt
+//                                written into the submitting account's queue
+//   BM_TwoWayWebRoundTrips    -- one inbound thread: ".in" files answered by a web command on a
+//                                local HTTP server (kept-alive connection) and queued as replies
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -16,16 +21,24 @@
 #include <string>
 #include <vector>
 
+#include <sys/socket.h>
+
+#include <atomic>
+#include <thread>
+
 #include "foundation/service_state.h"
 #include "foundation/settings.h"
 #include "foundation/thread_registry.h"
 #include "hostlib/accounts.h"
 #include "hostlib/host.h"
+#include "hostlib/message_ids.h"
 #include "inbound/inbound_routing.h"
 #include "inbound/inbound_worker.h"
 #include "inbound/process_inbound.h"
+#include "inbound/receipt_worker.h"
 #include "platform/files.h"
 #include "platform/shutdown.h"
+#include "platform/socket.h"
 #include "platform/strings.h"
 #include "queue/request_writer.h"
 #include "queue/unique_id.h"
@@ -202,6 +215,135 @@ void BM_RoutingChoice(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_RoutingChoice);
+
+constexpr std::string_view kReceiptLink = "SMPP - smsc:2775";
+
+void BM_ReceiptFilesToAccounts(benchmark::State& state) {
+  Gateway g;
+  const int batch = static_cast<int>(state.range(0));
+  for (int i = 0; i < batch; ++i) {
+    (void)hostlib::SMSCMessageIdAdd(kReceiptLink, std::to_string(700000 + i),
+                                    platform::format("%08X", 0x10000 + i),
+                                    platform::format("u%d", i % (kAccounts / 2)), "12345",
+                                    "+4477009" + std::to_string(100000 + i));
+  }
+  int64_t done = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    g.emptyQueues();
+    (void)platform::makeDirectories(g.root() + "SMS-IN");
+    for (int i = 0; i < batch; ++i) {
+      const std::string id = std::to_string(700000 + i);
+      queue::RequestWriter w("[SMS-IN]");
+      w.text("ModemName", kReceiptLink)
+          .text("Sender", "+4477009" + std::to_string(100000 + i))
+          .text("PhoneNumber", "12345")
+          .data("id:" + id +
+                " sub:001 dlvrd:001 submit date:2612081429 done date:2612081430 "
+                "stat:DELIVRD err:000 text:Inbound message")
+          .yes("ReceiptDelivered")
+          .text("ReceiptMessageId", id);
+      (void)platform::publishFile(g.root() + platform::format("SMS-IN/%08X.rct", i), w.str());
+    }
+    state.ResumeTiming();
+    inbound::ReceiptWorker worker;
+    while (worker.runPass().finished() != 0) {
+    }
+    done += batch;
+  }
+  if (g.accountFiles() != static_cast<size_t>(batch)) state.SkipWithError("receipts went missing");
+  hostlib::closeAllMessageIdStores();
+  state.SetItemsProcessed(done);
+}
+BENCHMARK(BM_ReceiptFilesToAccounts)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A keep-alive HTTP/1.1 server on 127.0.0.1 answering every request with
+// "Hi" as text/plain, one thread per connection.
+class HiServer {
+ public:
+  HiServer() {
+    auto l = platform::listenTcp("127.0.0.1", 0);
+    if (!l.ok()) return;
+    listener_ = std::move(l.value());
+    port_ = platform::localPort(listener_.get());
+    acceptor_ = std::thread([this] {
+      while (!stop_) {
+        auto c = platform::acceptConnection(listener_.get(), 50);
+        if (c.ok()) workers_.emplace_back([this, fd = std::move(c.value())] { serve(fd.get()); });
+      }
+    });
+  }
+  ~HiServer() {
+    stop_ = true;
+    acceptor_.join();
+    for (auto& t : workers_) t.join();
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  void serve(int fd) {
+    static constexpr std::string_view kAnswer =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nHi";
+    std::string buffer;
+    char chunk[8192];
+    while (!stop_) {
+      size_t got = 0;
+      const auto st = platform::recvSome(fd, chunk, sizeof chunk, 50, &got);
+      if (st == platform::IoStatus::kClosed || st == platform::IoStatus::kError) return;
+      if (st != platform::IoStatus::kOk) continue;
+      buffer.append(chunk, got);
+      size_t end;
+      while ((end = buffer.find("\r\n\r\n")) != std::string::npos) {
+        buffer.erase(0, end + 4);
+        if (platform::sendAll(fd, kAnswer, 5000) != platform::IoStatus::kOk) return;
+      }
+    }
+  }
+  platform::UniqueFd listener_;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread acceptor_;
+  std::vector<std::thread> workers_;
+};
+
+void BM_TwoWayWebRoundTrips(benchmark::State& state) {
+  Gateway g;
+  HiServer server;
+  (void)platform::writeFileAtomic(
+      g.root() + "SMSGW.INI",
+      platform::format("[SMSGW]\nReceiveSMS=Yes\nReceiveSMSCommand1=*\thttp://127.0.0.1:%u/"
+                       "?from=@@SENDER@@&q=@@SMS@@\tYes\n",
+                       server.port()));
+  hostlib::smsIni().invalidate();
+  inbound::reloadInboundRoutingTable();
+  const int batch = static_cast<int>(state.range(0));
+  int64_t done = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::error_code ec;
+    fs::remove_all(g.root() + "Q", ec);
+    (void)platform::makeDirectories(g.root() + "SMS-IN");
+    for (int i = 0; i < batch; ++i) {
+      queue::RequestWriter w("[SMS-IN]");
+      w.text("Sender", "+4477009" + std::to_string(100000 + i)).text("PhoneNumber", "12345");
+      w.data("info " + std::to_string(i));
+      (void)platform::publishFile(g.root() + platform::format("SMS-IN/%08X.in", i), w.str());
+    }
+    state.ResumeTiming();
+    inbound::InboundWorker worker(inbound::kInboundMessages);
+    while (worker.runPass().finished() != 0) {
+    }
+    done += batch;
+  }
+  size_t replies = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(g.root() + "Q", ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec))
+    replies += it->is_regular_file() ? 1 : 0;
+  if (replies != static_cast<size_t>(batch)) state.SkipWithError("replies went missing");
+  state.SetItemsProcessed(done);
+}
+BENCHMARK(BM_TwoWayWebRoundTrips)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -23,6 +23,12 @@ void inboundFileWritten(InboundKind kind) {
   waiting().fetch_add(1, std::memory_order_relaxed);
   if (kind == InboundKind::kMessage) foundation::inboundEventA().set();
   if (kind == InboundKind::kReceipt) foundation::inboundEventB().set();
+  if (kind == InboundKind::kReceiptToResolve) receiptEvent().set();
+}
+
+platform::Event& receiptEvent() {
+  static platform::Event event;
+  return event;
 }
 
 void inboundFileFinished() {

@@ -9,8 +9,9 @@
 // count only decides where new files go).
 //
 // After an ".in" file the inbound wake-up event A is set (the threads of
-// kinds 0 and 1 wait on it), after an ".rec" file event B (kind 2). ".rct"
-// files are for the receipt thread, which polls.
+// kinds 0 and 1 wait on it), after an ".rec" file event B (kind 2), after
+// an ".rct" file the receipt thread's event (which also looks every second
+// for receipts whose retry time has come).
 //
 // Thread-safe.
 #pragma once
@@ -19,6 +20,7 @@
 #include <string>
 
 #include "inbound/inbound_file.h"
+#include "platform/event.h"
 
 namespace vek::inbound {
 
@@ -28,6 +30,8 @@ std::string newInboundFileDirectory();
 void inboundFileWritten(InboundKind kind);
 // A waiting file was finished (deleted or set aside).
 void inboundFileFinished();
+// The receipt thread's wake-up, set after each ".rct" file.
+platform::Event& receiptEvent();
 // Files waiting by this process's count.
 uint64_t inboundFilesWaiting();
 

@@ -5,7 +5,10 @@
 #include <chrono>
 #include <exception>
 
+#include "encoding/dcs.h"
+#include "encoding/shift_tables.h"
 #include "encoding/user_data_header.h"
+#include "encoding/utf8.h"
 #include "foundation/config_rules.h"
 #include "foundation/debug_log.h"
 #include "foundation/directories.h"
@@ -17,6 +20,7 @@
 #include "inbound/inbound_routing.h"
 #include "inbound/local_accounts.h"
 #include "inbound/local_user.h"
+#include "inbound/set_aside.h"
 #include "platform/files.h"
 #include "platform/sanitize.h"
 #include "platform/shutdown.h"
@@ -35,8 +39,6 @@ constexpr std::chrono::milliseconds kReceiveOffWait{1000};
 // Inbound files are a few hundred bytes; anything far larger is no
 // message this gateway wrote, and is given up rather than read whole.
 constexpr size_t kMaxInboundFile = 1u << 20;
-// Names tried when a set-aside copy's name is already taken.
-constexpr int kSetAsideNames = 100;
 constexpr int kMaxThreadPairs = 32;
 
 bool yes(std::string_view section, std::string_view key, std::string_view def = {}) {
@@ -53,55 +55,22 @@ bool linkReceivesMMS(const std::string& link) {
   return foundation::yesNo(v);
 }
 
-// The base name of `relative` without its extension.
-std::string stemOf(const std::string& relative) {
-  std::string base = platform::baseName(relative);
-  const size_t dot = base.rfind('.');
-  return dot == std::string::npos ? base : base.substr(0, dot);
-}
-
-// Copies the file's text into the dated set-aside directory under its
-// stem and `extension`, with the file's time stamp. False when no copy
-// could be written (the file must then stay).
-bool copyAside(const std::string& relative, const std::string& text, platform::SystemTime modified,
-               std::string_view extension) {
-  const std::string dir = foundation::setAsideDirectory();
-  const std::string stem = stemOf(relative);
-  for (int n = 0; n < kSetAsideNames; ++n) {
-    std::string target = dir + stem;
-    if (n > 0) target += platform::format("_%d", n);
-    target += extension;
-    platform::Status st = platform::publishFile(target, text);
-    if (st.code() == EEXIST) continue;
-    if (!st.ok()) {
-      foundation::DebugLogf(kTag, "Unable to set aside %s as %s: %s", relative.c_str(),
-                            target.c_str(), st.message().c_str());
-      return false;
-    }
-    (void)platform::setModifiedTime(target, modified);
-    return true;
-  }
-  foundation::DebugLogf(kTag, "Unable to set aside %s: every name is taken", relative.c_str());
-  return false;
-}
-
-// A file too large to read is moved whole (rename keeps its time stamp)
-// into the set-aside directory as ".BAD".
-bool moveAside(const std::string& path, const std::string& relative) {
-  const std::string target = foundation::setAsideDirectory() + stemOf(relative) + ".BAD";
-  platform::Status st = platform::renameNoReplace(path, target);
-  if (!st.ok()) {
-    foundation::DebugLogf(kTag, "Unable to set aside %s: %s", path.c_str(), st.message().c_str());
-    return false;
-  }
-  inboundFileFinished();
-  return true;
-}
-
 }  // namespace
 
-InboundWorker::InboundWorker(int kind)
-    : kind_(kind), pattern_(kind == kInboundReceipts ? "*.REC" : "*.IN") {}
+void binaryToText(queue::SMSMessage* msg) {
+  if (!msg->Binary) return;
+  if (encoding::DCSIsGSM7Bit(msg->dcs)) {
+    msg->Data = encoding::GSM7ToUTF8String(msg->UDH, msg->Data);
+  } else if (encoding::DCSIsUCS2(msg->dcs)) {
+    msg->Data = encoding::UCS2HexToUTF8(msg->Data);
+  } else {
+    return;
+  }
+  msg->Binary = false;
+}
+
+InboundWorker::InboundWorker(int kind, TwoWayOptions two_way)
+    : kind_(kind), pattern_(kind == kInboundReceipts ? "*.REC" : "*.IN"), two_way_(two_way) {}
 
 PassResult InboundWorker::runPass() {
   PassResult result;
@@ -139,7 +108,7 @@ void InboundWorker::workFile(const std::string& directory, const std::string& re
   if (!text.ok()) {
     foundation::DebugLogf(kTag, "Unable to read %s: %s", path.c_str(),
                           text.status().message().c_str());
-    if (text.status().code() == EFBIG && moveAside(path, relative))
+    if (text.status().code() == EFBIG && moveAside(kTag, path, relative))
       ++result->set_aside;
     else
       ++result->skipped;
@@ -154,14 +123,14 @@ void InboundWorker::workFile(const std::string& directory, const std::string& re
     ++result->completed;
     return;
   }
-  Outcome outcome = workMessage(msg, *text, path, directory);
+  Outcome outcome = workMessage(msg, *text, path, directory, modified);
   if (outcome == Outcome::kNotDue) {
     ++result->skipped;
     return;
   }
-  if (outcome == Outcome::kFailed) {
+  if (outcome == Outcome::kFailed || outcome == Outcome::kFailedNoLimit) {
     const InboundRetryPolicy policy = InboundRetryPolicy::fromConfig();
-    if (!policy.exhausted(msg.RetryCount)) {
+    if (outcome == Outcome::kFailedNoLimit || !policy.exhausted(msg.RetryCount)) {
       queue::ErrorDetail detail;
       detail.RetryCount = msg.RetryCount + 1;
       detail.LastRetryTime = queue::requestTimeNow();
@@ -184,7 +153,7 @@ void InboundWorker::workFile(const std::string& directory, const std::string& re
     return;
   }
   const char* extension = outcome == Outcome::kGiveUp ? ".BAD" : ".SMS";
-  if (!copyAside(relative, *text, modified, extension)) {
+  if (!copyAside(kTag, relative, *text, modified, extension)) {
     ++result->skipped;
     return;
   }
@@ -196,7 +165,8 @@ void InboundWorker::workFile(const std::string& directory, const std::string& re
 
 InboundWorker::Outcome InboundWorker::workMessage(queue::SMSMessage& msg, const std::string& text,
                                                   const std::string& path,
-                                                  const std::string& directory) {
+                                                  const std::string& directory,
+                                                  platform::SystemTime modified) {
   if (msg.RetryCount > 0 && !InboundRetryPolicy::fromConfig().due(msg.RetryCount, msg.LastRetryTime,
                                                                   platform::clock().now())) {
     return Outcome::kNotDue;
@@ -239,7 +209,21 @@ InboundWorker::Outcome InboundWorker::workMessage(queue::SMSMessage& msg, const 
   if (header.has_destination_port) {
     foundation::DebugLogf(kTag, "UDH Dest Port = %u", header.destination_port);
   }
-  return Outcome::kSetAside;
+  binaryToText(&msg);
+  const bool receipt = (msg.MessageFlags & queue::kFlagIsReceipt) != 0;
+  switch (two_way_.run(msg, platform::baseName(path), modified,
+                       receipt ? std::string_view(msg.ReceiptMessageId) : std::string_view())) {
+    case TwoWayResult::kDone:
+      return Outcome::kComplete;
+    case TwoWayResult::kNoCommand:
+      return Outcome::kSetAside;
+    case TwoWayResult::kErrorStatus:
+    case TwoWayResult::kFailed:
+      return Outcome::kFailed;
+    case TwoWayResult::kUnreachable:
+      return Outcome::kFailedNoLimit;
+  }
+  return Outcome::kFailed;
 }
 
 void ThreadProcessInboundSMS(int kind) {
@@ -260,6 +244,7 @@ void ThreadProcessInboundSMS(int kind) {
       if (!platform::sleepFor(kReceiveOffWait)) break;
       continue;
     }
+    worker.closeIdleConnection();
     if (r.finished() == 0) wake.wait(kIdleWait);
   }
 }

@@ -22,7 +22,11 @@
 //  3. a segment of a long message is stored for joining: complete (a
 //     header that cannot be read gives the file up);
 //  4. an application port is logged ("UDH Dest Port = %u");
-//  5. what nobody took is set aside as ".SMS".
+//  5. 8-bit data whose coding says GSM 7-bit or UCS-2 becomes text;
+//  6. the two-way commands (two_way.h) answer it; what no command takes is
+//     set aside as ".SMS". A command that failed or met an error status is
+//     retried by the schedule, one whose web server could not be reached
+//     without a limit.
 //
 // Finishing: complete files are emptied and deleted under the claim
 // ("Processing complete %s..."); a failure rewrites the "[ErrorDetail]"
@@ -39,6 +43,8 @@
 
 #include <string>
 
+#include "inbound/two_way.h"
+#include "platform/clock.h"
 #include "queue/request_file.h"
 
 namespace vek::inbound {
@@ -62,22 +68,30 @@ struct PassResult {
 
 class InboundWorker {
  public:
-  explicit InboundWorker(int kind);
+  explicit InboundWorker(int kind, TwoWayOptions two_way = {});
   InboundWorker(const InboundWorker&) = delete;
   InboundWorker& operator=(const InboundWorker&) = delete;
 
   // One pass over the inbound directory.
   PassResult runPass();
+  // Between passes: the two-way web connection is dropped when it went bad.
+  void closeIdleConnection() { two_way_.closeIfBad(); }
 
  private:
-  enum class Outcome { kComplete, kSetAside, kGiveUp, kFailed, kNotDue };
+  // kFailedNoLimit: retried whatever the schedule's attempt limit says.
+  enum class Outcome { kComplete, kSetAside, kGiveUp, kFailed, kFailedNoLimit, kNotDue };
   void workFile(const std::string& directory, const std::string& relative, PassResult* result);
   Outcome workMessage(queue::SMSMessage& msg, const std::string& text, const std::string& path,
-                      const std::string& directory);
+                      const std::string& directory, platform::SystemTime modified);
 
   const int kind_;
   const char* pattern_;
+  TwoWayRunner two_way_;
 };
+
+// 8-bit data whose data coding says GSM 7-bit (packed septets) or UCS-2
+// turned into UTF-8 text; other messages stay as they are.
+void binaryToText(queue::SMSMessage* msg);
 
 // The thread body (argument: the kind).
 void ThreadProcessInboundSMS(int kind);

@@ -2,17 +2,10 @@
 
 #include <atomic>
 
-#include "platform/strings.h"
-
 namespace vek::modem {
 namespace {
 
 std::atomic<uint32_t> g_reference{0};
-
-std::string_view lastDigits(std::string_view recipient) {
-  if (!recipient.empty() && recipient[0] == '+') recipient.remove_prefix(1);
-  return recipient.size() > 8 ? recipient.substr(recipient.size() - 8) : recipient;
-}
 
 }  // namespace
 
@@ -21,39 +14,6 @@ uint8_t nextMessageReference(bool test_zero_mr) {
   // 255 values in a cycle: 1, 2, ..., 255, 1, ...
   const uint32_t n = g_reference.fetch_add(1, std::memory_order_relaxed);
   return static_cast<uint8_t>(n % 255 + 1);
-}
-
-int cmgsReference(std::string_view answer) {
-  const size_t at = answer.find("+CMGS:");
-  if (at == std::string_view::npos) return -1;
-  std::string_view rest = answer.substr(at + 6);
-  while (!rest.empty() && rest[0] == ' ') rest.remove_prefix(1);
-  size_t n = 0;
-  while (n < rest.size() && n < 4 && rest[n] >= '0' && rest[n] <= '9') ++n;
-  if (n == 0 || n > 3) return -1;
-  const int64_t v = platform::parseLeadingInt(rest.substr(0, n));
-  return v >= 1 && v <= 255 ? static_cast<int>(v) : -1;
-}
-
-std::string modemMessageKey(unsigned reference, std::string_view recipient) {
-  return platform::format("%02X-", reference & 0xFF) + std::string(lastDigits(recipient));
-}
-
-bool recordModemMessageId(std::string_view link_name, std::string_view answer,
-                          std::string_view queue_file_name, std::string_view account,
-                          std::string_view sender, std::string_view recipient) {
-  const int reference = cmgsReference(answer);
-  if (reference < 0) return false;
-  const std::string_view local_id = queue_file_name.substr(0, queue_file_name.find('.'));
-  return hostlib::SMSCMessageIdAdd(link_name,
-                                   modemMessageKey(static_cast<unsigned>(reference), recipient),
-                                   local_id, account, sender, recipient);
-}
-
-std::optional<hostlib::MessageIdRecord> findModemMessageId(std::string_view link_name,
-                                                           unsigned reference,
-                                                           std::string_view recipient) {
-  return hostlib::SMSCMessageIdGet(link_name, modemMessageKey(reference, recipient));
 }
 
 }  // namespace vek::modem

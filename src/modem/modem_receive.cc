@@ -202,7 +202,8 @@ bool Modem::deliver(const ReceivedPdu& pdu) {
         kTag, "Delivery report indicates temporary delivery error.  Delivery report suppressed.");
     return true;
   }
-  const auto found = findModemMessageId(options_.link_name, pdu.message_reference, pdu.recipient);
+  const auto found =
+      inbound::FindModemMessageId(options_.link_name, {}, pdu.message_reference, pdu.recipient);
   m.sender = pdu.recipient;
   m.recipient = found && !found->sender.empty() ? found->sender : own;
   m.data = receiptText(pdu, found ? std::string_view(found->local_id) : "unknown",

@@ -76,8 +76,8 @@ SendResult Modem::finishSend(const OutboundSms& m, SendResult r) {
     r.message_id = modemMessageKey(static_cast<unsigned>(r.message_reference), m.recipient);
   const bool receipt =
       (m.flags & queue::kFlagReceiptRequested) != 0 && !options_.disable_delivery_receipt;
-  if (receipt && !recordModemMessageId(options_.link_name, r.answer, m.queue_file_name, m.account,
-                                       m.sender, m.recipient))
+  if (receipt && !inbound::RecordModemMessageId(options_.link_name, r.answer, m.queue_file_name,
+                                                m.account, m.sender, m.recipient))
     log("No message reference recorded for the receipt of " + m.queue_file_name);
   return r;
 }

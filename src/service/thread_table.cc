@@ -1,10 +1,14 @@
 #include "service/thread_table.h"
 
+#include "foundation/config_rules.h"
 #include "foundation/settings.h"
+#include "hostlib/host.h"
 #include "http/server/listeners.h"
 #include "inbound/inbound_worker.h"
 #include "queue/bulk_queue.h"
 #include "queue/delay_queue.h"
+#include "inbound/receipt_worker.h"
+#include "inbound/two_way_mms.h"
 #include "queue/queue_cache.h"
 #include "reporting/counters.h"
 
@@ -25,6 +29,16 @@ void countQueued(uint32_t files) {
   reporting::addToCounter(reporting::Counter::kOutboundQueue, files);
 }
 
+// `EnableReceiptProcessing` (default Yes) starts the receipt thread.
+bool receiptProcessing(const StartupContext&) {
+  return foundation::yesNo(
+      hostlib::SMSIniGetProfileString("SMSGW", "EnableReceiptProcessing", "Yes"));
+}
+// A second receipt thread beside further inbound thread pairs.
+bool secondReceiptThread(const StartupContext& c) {
+  return inbound::inboundThreadPairs() > 1 && receiptProcessing(c);
+}
+
 // One row per thread, in start order. Components add theirs here.
 const ThreadRow kThreads[] = {
     // name, phase, condition, body, argument, copies, prepare
@@ -39,6 +53,8 @@ const ThreadRow kThreads[] = {
      inbound::kInboundMessagesAndJoining, nullptr, nullptr},
     {"ThreadProcessInboundSMS", Phase::kAfterReport, nullptr, inbound::ThreadProcessInboundSMS,
      inbound::kInboundReceipts, nullptr, nullptr},
+    {"ThreadProcessInboundReceipts", Phase::kAfterReport, receiptProcessing,
+     inbound::ThreadProcessInboundReceipts, 1, nullptr, nullptr},
     {"ThreadProcessInboundSMS", Phase::kAfterReport, nullptr, inbound::ThreadProcessInboundSMS,
      inbound::kInboundMessages, extraInboundPairs, nullptr},
     {"ThreadProcessInboundSMS", Phase::kAfterReport, nullptr, inbound::ThreadProcessInboundSMS,
@@ -48,6 +64,10 @@ const ThreadRow kThreads[] = {
      [](const StartupContext&) { return 3; }, nullptr},
     {"ThreadProcessDelayQ", Phase::kAfterReport, nullptr,
      [](int) { queue::ThreadProcessDelayQ(countQueued); }, 1, nullptr, nullptr},
+    {"ThreadProcessInboundReceipts", Phase::kAfterReport, secondReceiptThread,
+     inbound::ThreadProcessInboundReceipts, 0, nullptr, nullptr},
+    {"ThreadProcess2WayMMS", Phase::kAfterReport, nullptr, inbound::ThreadProcess2WayMMS, 0,
+     nullptr, nullptr},
     {nullptr, Phase::kBeforeReport, nullptr, nullptr, 0, nullptr, nullptr},
 };
 
