@@ -48,7 +48,11 @@ void SmppLink::loadSettings() {
 }
 
 bool SmppLink::reloadNeeded(unsigned link_number) {
+  const foundation::SmppLinkSettings before = settings_;
   bool reconnect = foundation::checkReload(link_number, linkName(), &settings_);
+  if (!reconnect && !(before == settings_))
+    foundation::DebugLog("CheckReloadSmppSet",
+                         "Connection settings changed, no reconnection needed");
   refreshKnobs();
   return reconnect;
 }
