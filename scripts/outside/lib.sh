@@ -69,12 +69,14 @@ new_data() {
   echo "$d"
 }
 
-# ini DATA LINE...: writes SMSGW.INI from lines ("[Section]" or "Key=Value"), CR LF.
+# ini DATA LINE...: writes SMSGW.INI from lines ("[Section]" or "Key=Value"),
+# CR LF, replacing the file whole (a running gateway never reads half of it).
 ini() {
   local d=$1
   shift
-  : > "$d/SMSGW.INI"
-  for l in "$@"; do printf '%s\r\n' "$l" >> "$d/SMSGW.INI"; done
+  : > "$d/.SMSGW.INI.new"
+  for l in "$@"; do printf '%s\r\n' "$l" >> "$d/.SMSGW.INI.new"; done
+  mv -f "$d/.SMSGW.INI.new" "$d/SMSGW.INI"
 }
 
 # start_gw DATA WEBPORT: starts the gateway, waits until it answers HTTP; sets GW_PID.
