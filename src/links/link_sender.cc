@@ -49,6 +49,7 @@ constexpr size_t kMaxRequestBytes = 1 << 20;
 constexpr size_t kMaxWatched = 64;
 // Files waiting for their retry time are looked at again at least this often.
 constexpr auto kNotDueRecheck = seconds(60);
+constexpr size_t kNotDuePrune = 4096;
 
 bool neverAnswered(uint32_t code) {
   return code == kResultConnectionLost || code == kResultNotConnected || code == kResultCancelled;
@@ -141,9 +142,17 @@ ConnectionEnd LinkSender::runPass(PassStats* stats) {
     return std::find(dirs.begin(), dirs.end(), c.first) == dirs.end();
   });
   if (cfg_->skip_list) state_.skip.endPass(end_ == ConnectionEnd::kConnectionError);
+  pruneNotDue();
   locks_.removeDue(platform::monotonicNow());
   cfg_->stats = nullptr;
   return end_;
+}
+
+void LinkSender::pruneNotDue() {
+  // Files that left the queue meanwhile would stay here for ever.
+  if (state_.not_due.size() < kNotDuePrune) return;
+  auto now = platform::monotonicNow();
+  std::erase_if(state_.not_due, [&](const auto& e) { return e.second <= now; });
 }
 
 void LinkSender::processDirectory(const std::string& sub) {

@@ -124,6 +124,7 @@ class LinkSender {
   FileResult processClaimed(SendJob& job);
   bool readClaimed(SendJob& job, std::string* text);
   void takeThrottleResubmits();
+  void pruneNotDue();
   void mergeSegments(SendJob& job);
 
   FileResult submit(SendJob job);

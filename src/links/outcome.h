@@ -53,7 +53,8 @@ struct OutcomeSettings {
 
 class Outcomes {
  public:
-  Outcomes(std::string link, foundation::LinkKind kind, SegmentLocks* locks);
+  // `locks` may be null (no segment locks).
+  Outcomes(std::string link, foundation::LinkKind kind, std::shared_ptr<SegmentLocks> locks);
 
   void setSettings(OutcomeSettings s) { settings_.publish(std::move(s)); }
   const std::string& link() const { return link_; }
@@ -75,7 +76,7 @@ class Outcomes {
 
   const std::string link_;
   const foundation::LinkKind kind_;
-  SegmentLocks* const locks_;
+  const std::shared_ptr<SegmentLocks> locks_;
   platform::Snapshot<OutcomeSettings> settings_;
 };
 

@@ -94,8 +94,8 @@ class SenderThread {
     }
     proto_->loadSettings();
     label_ = kindLabel(proto_->kind());
-    locks_ = std::make_unique<SegmentLocks>(link_);
-    outcomes_ = std::make_shared<Outcomes>(link_, proto_->kind(), locks_.get());
+    locks_ = std::make_shared<SegmentLocks>(link_);
+    outcomes_ = std::make_shared<Outcomes>(link_, proto_->kind(), locks_);
     window_ = std::make_unique<AsyncWindow>(outcomes_, errorTextFor(proto_->kind()));
 
     RolePlan plan = planRole(proto_->knobs(), arg_.instance);
@@ -276,7 +276,8 @@ class SenderThread {
   const char* label_ = "";
   std::string backup_;
   std::unique_ptr<LinkProtocol> proto_;
-  std::unique_ptr<SegmentLocks> locks_;
+  // Shared with the outcomes, which result helpers may hold a little longer.
+  std::shared_ptr<SegmentLocks> locks_;
   std::shared_ptr<Outcomes> outcomes_;
   std::unique_ptr<AsyncWindow> window_;
   SenderState state_;

@@ -41,7 +41,7 @@ class SenderTest : public LinkEnv {
       LinkSender::Options o;
       o.queue_root = root_;
       o.link_number = 1;
-      sender_ = std::make_unique<LinkSender>(link_, outcomes_, locks_, *window_, state_, o);
+      sender_ = std::make_unique<LinkSender>(link_, outcomes_, *locks_, *window_, state_, o);
     }
     return *sender_;
   }
@@ -61,9 +61,9 @@ class SenderTest : public LinkEnv {
   }
 
   FakeLink link_;
-  SegmentLocks locks_{kFakeLink};
+  std::shared_ptr<SegmentLocks> locks_ = std::make_shared<SegmentLocks>(kFakeLink);
   std::shared_ptr<Outcomes> outcomes_ =
-      std::make_shared<Outcomes>(kFakeLink, foundation::LinkKind::kSmpp, &locks_);
+      std::make_shared<Outcomes>(kFakeLink, foundation::LinkKind::kSmpp, locks_);
   std::unique_ptr<AsyncWindow> window_;
   SenderState state_;
   std::unique_ptr<LinkSender> sender_;
