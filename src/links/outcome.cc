@@ -27,8 +27,7 @@ bool storeIds(const std::vector<hostlib::MessageIdEntry>& entries, bool durable,
 
 }  // namespace
 
-Outcomes::Outcomes(std::string link, foundation::LinkKind kind,
-                   std::shared_ptr<SegmentLocks> locks)
+Outcomes::Outcomes(std::string link, foundation::LinkKind kind, std::shared_ptr<SegmentLocks> locks)
     : link_(std::move(link)), kind_(kind), locks_(std::move(locks)) {}
 
 void Outcomes::releaseAll(SendJob& job) {

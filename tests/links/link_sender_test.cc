@@ -201,6 +201,21 @@ TEST_F(SenderTest, SegmentsGoInOrderAndOnlyAfterTheirLowerSiblings) {
   }
 }
 
+TEST_F(SenderTest, WdpAdaptationSendsTheSegmentsOfABinaryMessageAsOne) {
+  link_.k.wdp_merge = true;
+  for (int n : {1, 2})
+    request(platform::format("SAR-+4477-5-2-%d.req", n),
+            message("+447700900300",
+                    platform::format("Binary=Yes\r\nUDH=0B05041582000000030502%02d\r\n", n)) +
+                "Data=" + (n == 1 ? "AABB" : "CCDD") + "\r\n");
+  pass();
+  ASSERT_EQ(link_.sent.size(), 1u);
+  EXPECT_EQ(link_.sent[0].request.data, "AABBCCDD");
+  EXPECT_EQ(link_.sent[0].request.udh, "06050415820000");  // the port element, no concatenation
+  EXPECT_FALSE(queued("SAR-+4477-5-2-1.req"));
+  EXPECT_FALSE(queued("SAR-+4477-5-2-2.req"));
+}
+
 TEST_F(SenderTest, TheWindowMatchesAnswersToTheirOwnFiles) {
   link_.k.window = 5;
   for (int i = 0; i < 12; ++i)

@@ -125,6 +125,29 @@ TEST_F(SenderThreadTest, ThreeFailedLoginsRaiseLinkDownAndTheNextLoginRestoresIt
   platform::openEventLog("");
 }
 
+TEST_F(SenderThreadTest, ABackupLinkWorksOnlyWhileItsPrimaryIsDown) {
+  TinySmsc smsc(TinySmsc::Mode::kGood);
+  const std::string backup = linkFor(smsc), primary = "SMPP - primary.example:2775";
+  vek::testing::writeText(dir_.file("SMSGW.INI"), "[SMSGW]\r\nModem1=" + backup +
+                                                      "\r\nModem2=" + primary +
+                                                      "\r\nInitRetryDelay=1\r\n[" + backup +
+                                                      "]\r\nBackupForRoute=" + primary + "\r\n");
+  hostlib::smsIni().invalidate();
+  (void)queue::ReloadRouteTable();
+  ASSERT_TRUE(queue::setLinkStatus(primary, "SMPP Failure -- Unable to connect").ok());
+  request("B1.req", message("+447700900401"));
+  start();
+  ASSERT_TRUE(vek::testing::waitUntil([&] { return smsc.accepted().size() == 1; }, 20s));
+  // The primary works again: the backup unbinds and leaves the queue alone.
+  ASSERT_TRUE(queue::clearLinkStatus(primary).ok());
+  ASSERT_TRUE(vek::testing::waitUntil([&] { return smsc.unbinds() == 1; }, 20s));
+  request("B2.req", message("+447700900402"));
+  EXPECT_EQ(smsc.binds(), 1);
+  ASSERT_TRUE(queue::setLinkStatus(primary, "SMPP Failure -- Unable to connect").ok());
+  ASSERT_TRUE(vek::testing::waitUntil([&] { return smsc.accepted().size() == 2; }, 20s));
+  EXPECT_EQ(smsc.binds(), 2);
+}
+
 TEST(SenderThreadPlanTest, ArgumentsAndRoles) {
   ThreadArgument a;
   ASSERT_TRUE(parseThreadArgument("/s/ROUTE,1-2.LCK,12,3", &a));

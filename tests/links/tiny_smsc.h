@@ -60,6 +60,7 @@ class TinySmsc {
   }
   int submitsSeen() const { return submits_.load(); }
   int binds() const { return binds_.load(); }
+  int unbinds() const { return unbinds_.load(); }
 
  private:
   void loop() {
@@ -123,6 +124,7 @@ class TinySmsc {
           if (!submit(fd, p, &r)) return;
           break;
         case smpp::cmd::kUnbind:
+          ++unbinds_;
           send(fd, r);
           return;
         default:
@@ -190,6 +192,7 @@ class TinySmsc {
   std::vector<std::string> accepted_;
   std::atomic<int> submits_{0};
   std::atomic<int> binds_{0};
+  std::atomic<int> unbinds_{0};
 };
 
 }  // namespace vek::links::testing
