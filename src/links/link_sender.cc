@@ -8,6 +8,7 @@
 #include "foundation/debug_log.h"
 #include "foundation/link_name.h"
 #include "hostlib/host.h"
+#include "hostlib/ini_file.h"
 #include "links/link_reporting.h"
 #include "links/message_prep.h"
 #include "platform/files.h"
@@ -62,6 +63,7 @@ std::string joinRelative(const std::string& sub, const std::string& name) {
 }  // namespace
 
 struct LinkSender::PassConfig {
+  std::shared_ptr<const hostlib::IniFile> ini;
   std::shared_ptr<const queue::RouteTable> table;
   std::vector<std::string> names;
   std::shared_ptr<const foundation::Settings> settings;
@@ -81,8 +83,7 @@ LinkSender::LinkSender(LinkProtocol& proto, std::shared_ptr<Outcomes> outcomes, 
       window_(window),
       state_(state),
       opt_(std::move(options)),
-      cfg_(std::make_unique<PassConfig>()),
-      gate_(queue::SendInterval(proto.linkName())) {
+      cfg_(std::make_unique<PassConfig>()) {
   last_exchange_ = platform::monotonicNow();
   refreshConfig();
 }
@@ -91,19 +92,28 @@ LinkSender::~LinkSender() = default;
 
 void LinkSender::refreshConfig() {
   PassConfig& c = *cfg_;
+  // Everything below comes from three snapshots; when none of them changed
+  // since the last pass, neither did the result (passes follow each other
+  // closely under load).
+  auto ini = hostlib::smsIni().current();
+  auto table = queue::routeTable();
+  auto settings = foundation::settings();
+  if (ini == c.ini && table == c.table && settings == c.settings) return;
   const std::string& link = proto_.linkName();
-  c.table = queue::routeTable();
+  c.ini = ini;
+  c.table = table;
+  c.settings = settings;
   c.names = queue::linkNames(*c.table, link);
-  c.settings = foundation::settings();
-  c.retry = queue::loadRetrySettings(link);
-  c.segment_locks = !foundation::yesNo(
-      hostlib::SMSIniGetProfileString("SMSGW", "DisableLongMessageSMSCCheck", "", 10));
+  c.retry = queue::loadRetrySettings(*ini, link);
+  auto disable = ini->get("SMSGW", "DisableLongMessageSMSCCheck");
+  c.segment_locks = !(disable && foundation::yesNo(*disable));
   c.skip_list = c.settings->UseExperimentalLogic && !c.settings->OldRoutingLogic;
   c.separate_user_queues = c.settings->SeparateUserQueues;
   c.user_threshold = c.settings->UserQueueThreshold > 0 ? c.settings->UserQueueThreshold : 10;
   outcomes_->setSettings({c.retry, c.settings->AccountingExtended, c.settings->SyncQueueWrites});
   window_.setThrottleForQFull(proto_.knobs().throttle_for_qfull);
-  uint32_t interval = queue::SendInterval(link);
+  auto limit = ini->get(foundation::linkSectionName(link), "SMSCSendLimit");
+  uint32_t interval = queue::parseSendLimit(limit ? *limit : std::string_view());
   if (interval != gate_.interval()) gate_ = queue::SendGate(interval);
 }
 
@@ -394,6 +404,9 @@ bool LinkSender::waitForWindowRoom() {
   // Answered entries waiting for their outcome also hold their files open:
   // bounded too, so a slow id store cannot pile them up.
   const size_t backlog = window + std::max<size_t>(window, 64);
+  // Each answer lets the next message go at once. Waiting for a group of
+  // answers instead stalls against centres that hold their answers until
+  // our acknowledgement, which then has no outgoing data to ride on.
   auto start = platform::monotonicNow();
   bool waited = false;
   while (proto_.outstanding() >= window || window_.unhandled() >= backlog) {
@@ -544,6 +557,10 @@ void LinkSender::noteExchange() {
 // ---- between passes --------------------------------------------------------
 
 ConnectionEnd LinkSender::checkSettings() {
+  // Settings live in "SMSGW.INI": an unchanged parse needs no second look.
+  auto ini = hostlib::smsIni().current();
+  if (ini == checked_ini_) return ConnectionEnd::kNone;
+  checked_ini_ = ini;
   if (!proto_.reloadNeeded(opt_.link_number)) return ConnectionEnd::kNone;
   if (opt_.link_number > 0 &&
       !platform::equalsNoCase(foundation::linkNameOf(opt_.link_number), proto_.linkName()))

@@ -48,6 +48,10 @@
 #include "queue/route_selection.h"
 #include "queue/send_gate.h"
 
+namespace vek::hostlib {
+class IniFile;
+}
+
 namespace vek::links {
 
 enum class ConnectionEnd {
@@ -171,6 +175,8 @@ class LinkSender {
   platform::SteadyTime oldest_sent_{};
   platform::SteadyTime last_exchange_{};
   uint64_t since_check_ = 0;
+  // The parse of "SMSGW.INI" the last reload check looked at.
+  std::shared_ptr<const hostlib::IniFile> checked_ini_;
 };
 
 }  // namespace vek::links
