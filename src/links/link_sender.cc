@@ -135,7 +135,29 @@ ConnectionEnd LinkSender::runPass(PassStats* stats) {
   cfg_->stats = stats;
   if (cfg_->skip_list) state_.skip.startPass();
   watched_.clear();
-  std::vector<std::string> dirs = queue::queueSubDirectories(opt_.queue_root);
+  std::vector<std::string> dirs;
+  root_files_.clear();
+  root_listed_ = false;
+  if (cfg_->settings->UseQCache) {
+    dirs = queue::queueSubDirectories(opt_.queue_root);
+  } else {
+    // One walk of the root gives its sub-directories and its own files. Its
+    // time is taken first: a file added after the walk changes it.
+    if (auto info = platform::statPath(opt_.queue_root))
+      watched_.emplace_back(opt_.queue_root, info->modified);
+    dirs.emplace_back(queue::kQueueRootName);
+    platform::ListOptions both;
+    both.directories = true;
+    platform::forEachEntry(opt_.queue_root, "*", both, [&](const platform::DirEntry& e) {
+      if (e.directory) {
+        dirs.push_back(e.name);
+      } else if (platform::globMatchNoCase("*.REQ", e.name)) {
+        root_files_.push_back(e.name);
+      }
+      return true;
+    });
+    root_listed_ = true;
+  }
   for (const std::string& sub : dirs) {
     if (end_ != ConnectionEnd::kNone) break;
     if (platform::shutdownRequested()) {
@@ -170,13 +192,18 @@ void LinkSender::processDirectory(const std::string& sub) {
   const std::string dir_path = root ? opt_.queue_root : opt_.queue_root + sub + "/";
   Cursor& c = cursors_[sub];
   auto now = platform::monotonicNow();
-  if (watched_.size() < kMaxWatched) {
+  if (watched_.size() < kMaxWatched && !(root && root_listed_)) {
     // Taken before the listing: a file added after it changes the time.
     auto info = platform::statPath(dir_path);
     if (info) watched_.emplace_back(dir_path, info->modified);
   }
   if (c.next >= c.names.size() || now - c.listed > kRelistAge) {
-    c.names = queue::queueFiles(opt_.queue_root, sub);
+    if (root && root_listed_) {
+      c.names = std::move(root_files_);
+      root_listed_ = false;
+    } else {
+      c.names = queue::queueFiles(opt_.queue_root, sub);
+    }
     c.next = 0;
     c.listed = now;
     if (c.names.empty() && !root) {
@@ -407,13 +434,12 @@ bool LinkSender::waitForWindowRoom() {
   // Each answer lets the next message go at once. Waiting for a group of
   // answers instead stalls against centres that hold their answers until
   // our acknowledgement, which then has no outgoing data to ride on.
+  if (proto_.outstanding() < window && window_.unhandled() < backlog) return true;
   auto start = platform::monotonicNow();
-  bool waited = false;
   while (proto_.outstanding() >= window || window_.unhandled() >= backlog) {
-    waited = true;
     if (!service(milliseconds(1))) return false;
   }
-  if (waited && cfg_->settings->Debug) {
+  if (cfg_->settings->Debug) {
     auto ms = std::chrono::duration_cast<milliseconds>(platform::monotonicNow() - start).count();
     foundation::DebugLogf("SMPPSubmitAsyncQ", "Info -- %u ms wait time for SMPP window size %u",
                           static_cast<unsigned>(ms), static_cast<unsigned>(window));

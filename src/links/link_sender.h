@@ -167,6 +167,9 @@ class LinkSender {
     platform::SteadyTime listed{};
   };
   std::unordered_map<std::string, Cursor> cursors_;
+  // The root's own files from the walk that found the sub-directories.
+  std::vector<std::string> root_files_;
+  bool root_listed_ = false;
   // Directories whose modification time wakes the idle wait.
   std::vector<std::pair<std::string, platform::SystemTime>> watched_;
   // Synchronous successes waiting for their ids to be stored.
