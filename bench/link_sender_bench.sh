@@ -7,6 +7,9 @@
 #                        [-w WINDOW=100] [-q STANDING=100000] [-s] [-K] [-k] [-o CASES]
 #     -s  also the case with SyncQueueWrites=Yes      -K  skip Kannel
 #     -k  keep the temporary directory                 -o  only these cases (comma list)
+#   Environment: TMPDIR=DIR puts the gateway's data directories there (the
+#   queue's file system matters: see bench/RESULTS.md); EXTRA_SMSGW="K=V ..."
+#   adds keys to section SMSGW.
 #
 # Cases (one JSON line each):
 #   gateway   -- N submissions over C connections; the simulator exits after
@@ -37,7 +40,7 @@ want() { [ -z "$ONLY" ] || [[ ",$ONLY," == *",$1,"* ]]; }
 # gateway_ini DATA WEBPORT SIMPORT SYNC
 gateway_ini() {
   ini "$1" "[SMSGW]" "WebPort=$2" "IPAddress=127.0.0.1" "Modem1=SMPP - 127.0.0.1:$3" \
-    "SyncQueueWrites=$4" "InitRetryDelay=1" "InitRetryDelayMax=2" \
+    "SyncQueueWrites=$4" "InitRetryDelay=1" "InitRetryDelayMax=2" ${EXTRA_SMSGW:-} \
     "[SMPP - 127.0.0.1:$3]" "UserName=bench" "Password=bench" "WindowSize=$W"
 }
 
