@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/byte_io.h"
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "protocols/smpp/pdu.h"
 #include "protocols/smpp/status_codes.h"
@@ -94,6 +95,7 @@ class TinySmsc {
         }
       }
       if (stop_) return false;
+      if (!sendDue(fd)) return false;
       uint8_t buf[4096];
       size_t got = 0;
       auto st = platform::recvSome(fd, buf, sizeof buf, 50, &got);
@@ -105,6 +107,7 @@ class TinySmsc {
 
   void serve(int fd) {
     have_.clear();
+    late_.clear();
     std::vector<uint8_t> raw;
     while (readPdu(fd, &raw)) {
       smpp::Pdu p;
@@ -140,9 +143,18 @@ class TinySmsc {
         std::string junk(40, '\xEE');
         return platform::sendAll(fd, junk, 1000) == platform::IoStatus::kOk;
       }
-      case Mode::kLate:
-        std::this_thread::sleep_for(late_by);  // the peer under test has given up by now
-        return accept(fd, p, r);
+      case Mode::kLate: {
+        // Answered once the peer under test has given up waiting.
+        std::string id;
+        {
+          std::scoped_lock lk(mu_);
+          accepted_.push_back(p.destination.addr);
+          id = "T" + std::to_string(accepted_.size());
+        }
+        r->message_id = id;
+        late_.push_back({platform::monotonicNow() + late_by, *r});
+        return true;
+      }
       case Mode::kCloseMidAnswer: {
         platform::ByteWriter w;
         smpp::encodePdu(*r, &w, true);
@@ -171,6 +183,16 @@ class TinySmsc {
     }
   }
 
+  // Sends the late answers whose time has come; false when the connection is gone.
+  bool sendDue(int fd) {
+    auto now = platform::monotonicNow();
+    while (!late_.empty() && late_.front().first <= now) {
+      if (!send(fd, late_.front().second)) return false;
+      late_.erase(late_.begin());
+    }
+    return true;
+  }
+
   bool accept(int fd, const smpp::Pdu& p, smpp::Pdu* r) {
     std::string id;
     {
@@ -188,6 +210,7 @@ class TinySmsc {
   std::atomic<bool> stop_{false};
   std::thread thread_;
   std::vector<uint8_t> have_;
+  std::vector<std::pair<platform::SteadyTime, smpp::Pdu>> late_;
   std::mutex mu_;
   std::vector<std::string> accepted_;
   std::atomic<int> submits_{0};
