@@ -8,6 +8,8 @@
 #include "foundation/debug_log.h"
 #include "foundation/thread_registry.h"
 #include "links/outcome.h"
+#include "platform/clock.h"
+#include "platform/event.h"
 #include "queue/retry_policy.h"
 
 namespace vek::links {
@@ -30,7 +32,7 @@ struct WindowState {
 
   std::mutex mu;
   std::condition_variable work_cv;  // helpers: answered entries or stop
-  std::condition_variable idle_cv;  // waiters: entries handled, helpers ended
+  platform::Event progress;         // entries handled, a helper ended
   std::deque<std::shared_ptr<WindowEntry>> answered;
   size_t unhandled = 0;
   std::deque<ThrottleResubmit> throttle_queue;
@@ -87,7 +89,23 @@ struct WindowState {
       std::scoped_lock lk(mu);
       unhandled -= batch.size();
     }
-    idle_cv.notify_all();
+    progress.set();
+  }
+
+  // Waits (bounded) until `done()`, checked under the lock; true when it holds.
+  template <typename Done>
+  bool waitFor(std::chrono::milliseconds bound, Done done) {
+    const platform::SteadyTime deadline = platform::monotonicNow() + bound;
+    for (;;) {
+      {
+        std::scoped_lock lk(mu);
+        if (done()) return true;
+      }
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                        platform::monotonicNow());
+      if (left.count() <= 0) return false;
+      progress.wait(std::min(left, std::chrono::milliseconds(100)));
+    }
   }
 
   size_t takeBatch(std::vector<std::shared_ptr<WindowEntry>>* batch, size_t max) {
@@ -114,7 +132,7 @@ struct WindowState {
       std::scoped_lock lk(mu);
       --helpers_running;
     }
-    idle_cv.notify_all();
+    progress.set();
   }
 };
 
@@ -157,12 +175,16 @@ void AsyncWindow::startHelpers(int count, const std::string& link) {
 }
 
 bool AsyncWindow::stopHelpers(std::chrono::milliseconds bound) {
-  std::unique_lock lk(state_->mu);
-  if (state_->helpers == 0) return true;
-  state_->stopping = true;
+  int helpers;
+  {
+    std::scoped_lock lk(state_->mu);
+    helpers = state_->helpers;
+    if (helpers == 0) return true;
+    state_->stopping = true;
+  }
   state_->work_cv.notify_all();
-  bool ended = state_->idle_cv.wait_for(lk, bound * state_->helpers,
-                                        [&] { return state_->helpers_running == 0; });
+  bool ended = state_->waitFor(bound * helpers, [&] { return state_->helpers_running == 0; });
+  std::scoped_lock lk(state_->mu);
   if (ended) state_->helpers = 0;
   return ended;
 }
@@ -204,8 +226,7 @@ size_t AsyncWindow::handleAnswered(size_t max) {
 }
 
 bool AsyncWindow::waitAnsweredTaken(std::chrono::milliseconds bound) {
-  std::unique_lock lk(state_->mu);
-  return state_->idle_cv.wait_for(lk, bound, [&] { return state_->unhandled == 0; });
+  return state_->waitFor(bound, [&] { return state_->unhandled == 0; });
 }
 
 bool AsyncWindow::takeThrottleResubmit(ThrottleResubmit* out) {

@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
 namespace vek::platform {
 namespace {
@@ -331,7 +330,6 @@ Result<UniqueFd> connectTcpFrom(std::string_view host, uint16_t port, int timeou
                                 std::string_view local_address, uint16_t local_port,
                                 ConnectStage* stage) {
   *stage = ConnectStage::kResolve;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   struct addrinfo hints = {};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -341,7 +339,6 @@ Result<UniqueFd> connectTcpFrom(std::string_view host, uint16_t port, int timeou
   std::string service = std::to_string(port);
   int gai = ::getaddrinfo(h.c_str(), service.c_str(), &hints, &res);
   if (gai != 0) return Status::error("resolve " + h + ": " + gai_strerror(gai), EHOSTUNREACH);
-  std::unique_ptr<addrinfo, void (*)(addrinfo*)> hold(res, ::freeaddrinfo);
   const bool bind_local = !local_address.empty() || local_port != 0;
   Status last = Status::error("connect " + h + ": no address", EHOSTUNREACH);
   for (auto* ai = res; ai; ai = ai->ai_next) {
@@ -356,7 +353,8 @@ Result<UniqueFd> connectTcpFrom(std::string_view host, uint16_t port, int timeou
       socklen_t len;
       if (!fillAddress(local_address, local_port, &ss, &len)) {
         *stage = ConnectStage::kBind;
-        return Status::error("bind: bad local address " + std::string(local_address), EINVAL);
+        last = Status::error("bind: bad local address " + std::string(local_address), EINVAL);
+        break;
       }
       if (ss.ss_family != ai->ai_family) continue;
       int one = 1;
@@ -375,7 +373,8 @@ Result<UniqueFd> connectTcpFrom(std::string_view host, uint16_t port, int timeou
       continue;
     }
     if (rc != 0) {
-      int w = pollOne(fd.get(), POLLOUT, remainingMs(deadline));
+      // Each address gets the whole time-out (a name rarely has more than two).
+      int w = pollOne(fd.get(), POLLOUT, timeout_ms);
       int err = 0;
       socklen_t el = sizeof err;
       if (w <= 0 || ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &el) != 0 || err != 0) {
@@ -384,9 +383,11 @@ Result<UniqueFd> connectTcpFrom(std::string_view host, uint16_t port, int timeou
         continue;
       }
     }
+    ::freeaddrinfo(res);
     *stage = ConnectStage::kDone;
     return fd;
   }
+  ::freeaddrinfo(res);
   return last;
 }
 
