@@ -27,6 +27,7 @@ constexpr const char* kSchema =
 
 struct DayDb {
   sqlite3* db = nullptr;
+  int synchronous = -1;  // the last mode a batch set (-1: SQLite's default, FULL)
   ~DayDb() { sqlite3_close(db); }
 };
 
@@ -116,6 +117,44 @@ bool SMSCMessageIdAdd(std::string_view link, std::string_view smsc_id, std::stri
   bindText(st.get(), 5, sender);
   bindText(st.get(), 6, recipient);
   return sqlite3_step(st.get()) == SQLITE_DONE;
+}
+
+bool SMSCMessageIdAddBatch(const std::vector<MessageIdEntry>& entries, bool durable) {
+  std::scoped_lock lk(g_mu);
+  std::string path = dayPath(platform::localNow());
+  sqlite3* db = dayDb(path, true);
+  if (!db) return false;
+  DayDb& day = *g_open.at(path);
+  const int mode = durable ? 2 : 1;  // FULL syncs each commit; NORMAL only at checkpoints
+  if (day.synchronous != mode) {
+    if (!exec(db, durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL").ok())
+      return false;
+    day.synchronous = mode;
+  }
+  if (!exec(db, "BEGIN IMMEDIATE").ok()) return false;
+  bool ok = true;
+  {
+    Statement st(
+        db,
+        "INSERT OR REPLACE INTO message_ids (link, smsc_id, local_id, account, sender, recipient)"
+        " VALUES (?,?,?,?,?,?)");
+    ok = static_cast<bool>(st);
+    for (size_t i = 0; ok && i < entries.size(); ++i) {
+      const MessageIdEntry& e = entries[i];
+      if (e.smsc_id.empty()) continue;
+      bindText(st.get(), 1, e.link);
+      bindText(st.get(), 2, e.smsc_id);
+      bindText(st.get(), 3, e.local_id);
+      bindText(st.get(), 4, e.account);
+      bindText(st.get(), 5, e.sender);
+      bindText(st.get(), 6, e.recipient);
+      ok = sqlite3_step(st.get()) == SQLITE_DONE;
+      sqlite3_reset(st.get());
+    }
+  }
+  if (ok && exec(db, "COMMIT").ok()) return true;
+  (void)exec(db, "ROLLBACK");
+  return false;
 }
 
 std::optional<MessageIdRecord> SMSCMessageIdGet(std::string_view link, std::string_view smsc_id) {

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -36,6 +37,21 @@ struct MessageIdRecord {
 bool SMSCMessageIdAdd(std::string_view link, std::string_view smsc_id, std::string_view local_id,
                       std::string_view account, std::string_view sender,
                       std::string_view recipient);
+// Several records in one transaction (one disk sync for all), for links
+// that store the ids of many answered submissions at once. `durable`: the
+// transaction reaches the disk before this returns (`SyncQueueWrites`);
+// otherwise it survives a crash of the process (like the queue files) but
+// a power loss may take the last ones. Entries without a centre id are
+// skipped. True when every entry was stored; false stores none.
+struct MessageIdEntry {
+  std::string link;
+  std::string smsc_id;
+  std::string local_id;
+  std::string account;
+  std::string sender;
+  std::string recipient;
+};
+bool SMSCMessageIdAddBatch(const std::vector<MessageIdEntry>& entries, bool durable);
 // Finds the record of (link, smsc_id) in today's or an earlier day's file.
 std::optional<MessageIdRecord> SMSCMessageIdGet(std::string_view link, std::string_view smsc_id);
 std::optional<MessageIdRecord> SMSCMessageIdGet2(std::string_view link, std::string_view smsc_id);

@@ -361,4 +361,75 @@ bool isIpLiteral(std::string_view s) {
   return inet_pton(AF_INET, a.c_str(), &buf) == 1 || inet_pton(AF_INET6, a.c_str(), &buf) == 1;
 }
 
+Result<UniqueFd> connectTcpFrom(std::string_view host, uint16_t port, int timeout_ms,
+                                std::string_view local_address, uint16_t local_port,
+                                ConnectStage* stage) {
+  *stage = ConnectStage::kResolve;
+  struct addrinfo hints = {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* res = nullptr;
+  std::string h(host);
+  if (!h.empty() && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
+  std::string service = std::to_string(port);
+  int gai = ::getaddrinfo(h.c_str(), service.c_str(), &hints, &res);
+  if (gai != 0) return Status::error("resolve " + h + ": " + gai_strerror(gai), EHOSTUNREACH);
+  const bool bind_local = !local_address.empty() || local_port != 0;
+  Status last = Status::error("connect " + h + ": no address", EHOSTUNREACH);
+  for (auto* ai = res; ai; ai = ai->ai_next) {
+    UniqueFd fd(::socket(ai->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd) {
+      *stage = ConnectStage::kSocket;
+      last = Status::fromErrno("socket", "");
+      continue;
+    }
+    if (bind_local) {
+      sockaddr_storage ss;
+      socklen_t len;
+      if (!fillAddress(local_address, local_port, &ss, &len)) {
+        *stage = ConnectStage::kBind;
+        last = Status::error("bind: bad local address " + std::string(local_address), EINVAL);
+        break;
+      }
+      if (ss.ss_family != ai->ai_family) continue;
+      int one = 1;
+      ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+      if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&ss), len) != 0) {
+        *stage = ConnectStage::kBind;
+        last = Status::fromErrno("bind",
+                                 std::string(local_address) + ":" + std::to_string(local_port));
+        continue;
+      }
+    }
+    *stage = ConnectStage::kConnect;
+    int rc = ::connect(fd.get(), ai->ai_addr, ai->ai_addrlen);
+    if (rc != 0 && errno != EINPROGRESS) {
+      last = Status::fromErrno("connect", h);
+      continue;
+    }
+    if (rc != 0) {
+      // Each address gets the whole time-out (a name rarely has more than two).
+      int w = pollOne(fd.get(), POLLOUT, timeout_ms);
+      int err = 0;
+      socklen_t el = sizeof err;
+      if (w <= 0 || ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &el) != 0 || err != 0) {
+        last = w == 0 ? Status::error("connect " + h + ": timed out", ETIMEDOUT)
+                      : Status::fromErrno(err ? err : ECONNREFUSED, "connect", h);
+        continue;
+      }
+    }
+    ::freeaddrinfo(res);
+    *stage = ConnectStage::kDone;
+    return fd;
+  }
+  ::freeaddrinfo(res);
+  return last;
+}
+
+void setSocketBuffers(int fd, int receive_bytes, int send_bytes) {
+  if (receive_bytes > 0)
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_bytes, sizeof receive_bytes);
+  if (send_bytes > 0) ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &send_bytes, sizeof send_bytes);
+}
+
 }  // namespace vek::platform

@@ -65,4 +65,16 @@ bool isLoopbackAddress(std::string_view address);
 // True when `s` is an IPv4 dotted or IPv6 literal address.
 bool isIpLiteral(std::string_view s);
 
+// The outbound connection of a link: like connectTcp, but the local side is
+// bound first when `local_address` or `local_port` is set (SO_REUSEADDR, so
+// a quick reconnect may reuse a port in TIME_WAIT), and a bind that fails
+// is reported instead of ignored. `*stage` tells where it failed. Each
+// address of the name may take `timeout_ms`.
+enum class ConnectStage { kDone, kResolve, kSocket, kBind, kConnect };
+Result<UniqueFd> connectTcpFrom(std::string_view host, uint16_t port, int timeout_ms,
+                                std::string_view local_address, uint16_t local_port,
+                                ConnectStage* stage);
+// Socket buffer sizes (SO_RCVBUF / SO_SNDBUF); 0 leaves one as it is.
+void setSocketBuffers(int fd, int receive_bytes, int send_bytes);
+
 }  // namespace vek::platform

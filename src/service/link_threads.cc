@@ -10,6 +10,7 @@
 #include "foundation/service_state.h"
 #include "foundation/thread_registry.h"
 #include "hostlib/host.h"
+#include "links/sender_thread.h"
 #include "platform/files.h"
 #include "platform/shutdown.h"
 #include "platform/strings.h"
@@ -17,14 +18,10 @@
 namespace vek::service {
 namespace {
 
-// The body of a link thread until the link sender lands: it holds its lock
-// and waits for shutdown.
+// The link thread takes over the lock it was started with and removes it
+// when it ends.
 void linkThreadBody(std::shared_ptr<platform::UniqueFd> lock, std::string argument) {
-  foundation::DebugLog("ThreadProcessModem", "Started " + argument);
-  while (!platform::shutdownRequested()) platform::sleepFor(std::chrono::milliseconds(1000));
-  std::string path = argument.substr(0, argument.find(','));
-  (void)platform::removeFile(path);
-  lock->reset();
+  links::ThreadProcessModem(argument, std::move(*lock));
 }
 
 }  // namespace

@@ -1,0 +1,327 @@
+// The link sender from outside: the gateway program with SMPP links to the
+// SMSC simulator, messages submitted over HTTP, checked in the simulator's
+// log. Small counts here; scripts/outside/link_sender runs the full sizes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
+
+#include "hostlib/host.h"
+#include "hostlib/message_ids.h"
+#include "outside.h"
+
+namespace vek::testing {
+namespace {
+
+class LinkOutsideTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VEK_REQUIRE_ORACLES();
+    if (gatewayBinary().empty()) GTEST_SKIP() << "gateway program not built";
+  }
+  // The rest of "SMSGW.INI" for SMPP links to `ports` (Modem1, 2, ...),
+  // each section with its `keys`, after the `SMSGW` keys `global`.
+  static std::string links(const std::string& global,
+                           const std::vector<std::pair<uint16_t, std::string>>& ports) {
+    std::string modems, sections;
+    int n = 0;
+    for (const auto& [port, keys] : ports) {
+      modems += platform::format("Modem%d=", ++n) + smppLink(port) + "\r\n";
+      sections += "[" + smppLink(port) + "]\r\nUserName=gw\r\nPassword=pw\r\n" + keys;
+    }
+    return global + modems + sections;
+  }
+  static constexpr const char* kFastBackOff =
+      "InitRetryDelay=1\r\nInitRetryDelayMax=1\r\nRetryDelay=1\r\n";
+
+  static std::string recipient(int i) { return platform::format("4477%07d", i); }
+  // Submits `count` messages (recipients from `first`); recipient -> message id.
+  static std::map<std::string, std::string> submitMany(Gateway& gw, int first, int count,
+                                                       const std::string& extra = "") {
+    HttpClient http(gw.webPort());
+    std::map<std::string, std::string> ids;
+    for (int i = first; i < first + count; ++i) {
+      std::string r = recipient(i);
+      std::string id = http.submit("%2B" + r, "message+" + std::to_string(i), extra);
+      EXPECT_FALSE(id.empty()) << r;
+      ids[r] = id;
+    }
+    return ids;
+  }
+  // Accepted submissions per recipient.
+  static std::map<std::string, int> acceptedCounts(const std::vector<SimRecord>& records) {
+    std::map<std::string, int> out;
+    for (const auto& r : records)
+      if (r.status == 0) ++out[r.to];
+    return out;
+  }
+  static bool allAccepted(const Simulator& sim, size_t count) {
+    return acceptedCounts(sim.records()).size() >= count;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(LinkOutsideTest, EveryMessageReachesTheCentreOnceWithAndWithoutWindow) {
+  const int kCount = 150;
+  for (int window : {0, 100}) {
+    SCOPED_TRACE(window);
+    Simulator sim(dir_.path(), {});
+    ASSERT_TRUE(sim.ready());
+    Gateway gw(dir_.path() + "w" + std::to_string(window));
+    gw.configure(
+        links(kFastBackOff, {{sim.port(), "WindowSize=" + std::to_string(window) + "\r\n"}}));
+    ASSERT_TRUE(gw.start());
+    auto ids = submitMany(gw, window * 1000, kCount);
+    ASSERT_TRUE(waitUntil([&] { return allAccepted(sim, kCount) && gw.queued().empty(); }, 60s));
+    gw.stop();
+    auto records = sim.records();
+    auto counts = acceptedCounts(records);
+    ASSERT_EQ(counts.size(), ids.size());
+    for (const auto& [r, n] : counts) EXPECT_EQ(n, 1) << r;
+    // The message-id store holds every centre id for its own message.
+    ASSERT_TRUE(hostlib::setDataDirectory(gw.data()).ok());
+    hostlib::SMSIniSetFilename(gw.data() + "/SMSGW.INI");
+    for (const auto& rec : records) {
+      auto stored = hostlib::SMSCMessageIdGet(smppLink(sim.port()), rec.id);
+      ASSERT_TRUE(stored) << rec.id;
+      EXPECT_EQ(stored->local_id, ids[rec.to]);
+    }
+    hostlib::closeAllMessageIdStores();
+  }
+}
+
+TEST_F(LinkOutsideTest, ThrottlingIsRetriedAndRefusalsFailAtOnce) {
+  const int kCount = 100;
+  // RetryMaxAttempts=0 would fail any counted failure at once: throttling
+  // must still go through.
+  Simulator throttling(dir_.path(), {"--throttle", "0.1"});
+  Simulator refusing(dir_.path(), {"--error-rate", "0.1", "--error-status", "0x0B"});
+  ASSERT_TRUE(throttling.ready() && refusing.ready());
+  Gateway a(dir_.path() + "throttle"), b(dir_.path() + "refuse");
+  a.configure(links(std::string(kFastBackOff) + "RetryMaxAttempts=0\r\n",
+                    {{throttling.port(), "WindowSize=20\r\n"}}));
+  b.configure(links(kFastBackOff, {{refusing.port(), "WindowSize=20\r\n"}}));
+  ASSERT_TRUE(a.start());
+  ASSERT_TRUE(b.start());
+  submitMany(a, 0, kCount);
+  submitMany(b, 0, kCount);
+  ASSERT_TRUE(waitUntil([&] { return a.queued().empty() && b.queued().empty(); }, 60s));
+
+  auto t = throttling.records();
+  auto t_ok = acceptedCounts(t);
+  EXPECT_EQ(t_ok.size(), static_cast<size_t>(kCount));
+  for (const auto& [r, n] : t_ok) EXPECT_EQ(n, 1) << r;
+  EXPECT_GE(t.size(), static_cast<size_t>(kCount + kCount / 10));  // the 0x58 answers came
+  EXPECT_TRUE(a.queued("*.ERR").empty());
+
+  auto f = refusing.records();
+  EXPECT_EQ(f.size(), static_cast<size_t>(kCount));  // never tried twice
+  EXPECT_EQ(acceptedCounts(f).size(), static_cast<size_t>(kCount - kCount / 10));
+  EXPECT_EQ(b.queued("*.ERR").size(), static_cast<size_t>(kCount / 10));
+}
+
+TEST_F(LinkOutsideTest, ATemporaryErrorLeavesARetryRecordAndTheMessageGoesLater) {
+  const int kCount = 20;
+  auto failing = std::make_unique<Simulator>(
+      dir_.path(), std::vector<std::string>{"--error-rate", "1", "--error-status", "0x45"});
+  ASSERT_TRUE(failing->ready());
+  const uint16_t port = failing->port();
+  Gateway gw(dir_.path() + "gw");
+  gw.configure(
+      links("InitRetryDelay=1\r\nInitRetryDelayMax=1\r\nRetryDelay=6\r\n"
+            "RetryDelayAfterAttempts=1\r\n",
+            {{port, "WindowSize=10\r\n"}}));
+  ASSERT_TRUE(gw.start());
+  submitMany(gw, 0, kCount);
+  auto retried_once = [&] {
+    auto q = gw.queued();
+    if (q.size() != static_cast<size_t>(kCount)) return false;
+    for (const auto& p : q)
+      if (readText(p).find("RetryCount=1\r\n") == std::string::npos) return false;
+    return true;
+  };
+  ASSERT_TRUE(waitUntil(retried_once, 30s));
+  std::string t = readText(gw.queued()[0]);
+  EXPECT_EQ(t.find("[ErrorDetail]"), t.rfind("[ErrorDetail]"));
+  EXPECT_NE(t.find("LastErrorInfo="), std::string::npos);
+  EXPECT_NE(t.find(" -- " + smppLink(port)), std::string::npos) << t;
+  failing.reset();
+  Simulator good(dir_.path(), {}, port);
+  ASSERT_TRUE(good.ready());
+  ASSERT_TRUE(waitUntil([&] { return gw.queued().empty(); }, 40s));
+  auto counts = acceptedCounts(good.records());
+  EXPECT_EQ(counts.size(), static_cast<size_t>(kCount));
+  for (const auto& [r, n] : counts) EXPECT_EQ(n, 1) << r;
+}
+
+TEST_F(LinkOutsideTest, LongMessagesKeepTheirSegmentsInOrderOnOneLink) {
+  Simulator s1(dir_.path(), {}), s2(dir_.path(), {});
+  ASSERT_TRUE(s1.ready() && s2.ready());
+  Gateway gw(dir_.path() + "gw");
+  gw.configure(
+      links(kFastBackOff, {{s1.port(), "WindowSize=10\r\n"}, {s2.port(), "WindowSize=10\r\n"}}));
+  ASSERT_TRUE(gw.start());
+  const int kMessages = 8;
+  HttpClient http(gw.webPort());
+  std::string text(400, 'a');
+  for (int i = 0; i < kMessages; ++i)
+    ASSERT_FALSE(http.submit("%2B" + recipient(i), text + std::to_string(i)).empty());
+  ASSERT_TRUE(waitUntil([&] { return gw.queued().empty(); }, 60s));
+  std::map<std::string, std::vector<int>> seen;  // recipient -> simulator index per segment
+  std::map<std::string, std::vector<int>> order;
+  int sim_index = 0;
+  for (const Simulator* s : {&s1, &s2}) {
+    ++sim_index;
+    for (const auto& r : s->records()) {
+      if (r.status != 0) continue;
+      seen[r.to].push_back(sim_index);
+      for (const auto& u : r.udh) {
+        // "0003<ref><total><seq>" (or with the header length in front)
+        std::string e = u.rfind("050003", 0) == 0 ? u.substr(2) : u;
+        if (e.rfind("0003", 0) == 0 && e.size() == 10)
+          order[r.to].push_back(std::stoi(e.substr(8, 2), nullptr, 16));
+      }
+    }
+  }
+  ASSERT_EQ(seen.size(), static_cast<size_t>(kMessages));
+  for (const auto& [r, sims] : seen) {
+    EXPECT_EQ(sims.size(), 3u) << r;
+    EXPECT_EQ(std::set<int>(sims.begin(), sims.end()).size(), 1u) << r << ": split over links";
+    EXPECT_EQ(order[r], (std::vector<int>{1, 2, 3})) << r;
+  }
+}
+
+TEST_F(LinkOutsideTest, ACentreThatGoesAwayIsReconnectedWithAlertsAndNothingIsLost) {
+  const int kCount = 300;
+  Simulator first(dir_.path(), {"--resp-delay", "3"});
+  ASSERT_TRUE(first.ready());
+  const uint16_t port = first.port();
+  Gateway gw(dir_.path() + "gw");
+  gw.configure(links(kFastBackOff, {{port, "WindowSize=50\r\n"}}));
+  ASSERT_TRUE(gw.start());
+  submitMany(gw, 0, kCount);
+  ASSERT_TRUE(waitUntil([&] { return first.records().size() >= 80; }, 30s));
+  first.stop();
+  const std::string down = "Error initializing SMSC Interface '" + smppLink(port) + "'";
+  ASSERT_TRUE(waitUntil([&] { return gw.events().find(down) != std::string::npos; }, 30s));
+  Simulator again(dir_.path(), {}, port);
+  ASSERT_TRUE(again.ready());
+  ASSERT_TRUE(waitUntil(
+      [&] { return gw.events().find("successfully initiaized") != std::string::npos; }, 30s));
+  ASSERT_TRUE(waitUntil([&] { return gw.queued().empty(); }, 60s));
+  auto all = acceptedCounts(first.records());  // all it took before it went away
+  for (const auto& [r, n] : acceptedCounts(again.records())) all[r] += n;
+  EXPECT_EQ(all.size(), static_cast<size_t>(kCount));
+  int duplicates = 0;
+  for (const auto& [r, n] : all) duplicates += n - 1;
+  // Only what was in the window when the centre went can go twice.
+  EXPECT_LE(duplicates, 50);
+  EXPECT_TRUE(gw.queued("*.ERR").empty());
+}
+
+TEST_F(LinkOutsideTest, ChangedCredentialsReconnectAndAChangedWindowDoesNot) {
+  Simulator sim(dir_.path(), {});
+  ASSERT_TRUE(sim.ready());
+  Gateway gw(dir_.path() + "gw");
+  auto ini = [&](const std::string& user, int window) {
+    return std::string("Debug=Yes\r\n") + kFastBackOff +
+           platform::format("Modem1=%s\r\n[%s]\r\nUserName=%s\r\nWindowSize=%d\r\n",
+                            smppLink(sim.port()).c_str(), smppLink(sim.port()).c_str(),
+                            user.c_str(), window);
+  };
+  auto debugLog = [&] { return readText(gw.data() + "/logs/SMSDEBUG.LOG"); };
+  auto logged = [&](const std::string& text) {
+    return waitUntil([&] { return debugLog().find(text) != std::string::npos; }, 30s);
+  };
+  gw.configure(ini("first", 10));
+  ASSERT_TRUE(gw.start());
+  submitMany(gw, 0, 10);
+  ASSERT_TRUE(waitUntil([&] { return allAccepted(sim, 10); }, 30s));
+  gw.configure(ini("first", 20));
+  // The link looks at its settings after every pass, at least once a second.
+  ASSERT_TRUE(logged("Connection settings changed, no reconnection needed"));
+  submitMany(gw, 100, 10);
+  ASSERT_TRUE(waitUntil([&] { return allAccepted(sim, 20); }, 30s));
+  gw.configure(ini("second", 20));
+  ASSERT_TRUE(logged("Connection settings have changed, requiring a reconnection"));
+  submitMany(gw, 200, 10);
+  ASSERT_TRUE(waitUntil([&] { return allAccepted(sim, 30); }, 30s));
+  gw.stop();
+  sim.stop();
+  std::map<std::string, std::string> sys;
+  for (const auto& r : sim.records()) sys[r.to] = r.sys;
+  EXPECT_EQ(sys[recipient(105)], "first");
+  EXPECT_EQ(sys[recipient(205)], "second");
+  std::string summary = sim.summary();
+  EXPECT_NE(summary.find("\"transmitter\": 2"), std::string::npos) << summary;
+}
+
+TEST_F(LinkOutsideTest, KilledAtRandomMomentsTheGatewayLosesNoAcceptedMessage) {
+  const int kCount = 300, kKills = 3, kWindow = 20;
+  // Slow answers, so that the kills fall while messages are being sent.
+  Simulator sim(dir_.path(), {"--resp-delay", "10"});
+  ASSERT_TRUE(sim.ready());
+  Gateway gw(dir_.path() + "gw");
+  gw.configure(links(kFastBackOff, {{sim.port(), "WindowSize=20\r\n"}}));
+  ASSERT_TRUE(gw.start());
+  auto accepted = submitMany(gw, 0, kCount);
+  // Kills at random points of the run: when the centre has seen a random
+  // share of the messages.
+  std::mt19937 rng(20261209);
+  std::vector<size_t> points;
+  for (int k = 0; k < kKills; ++k) points.push_back(20 + rng() % (kCount - 60));
+  std::sort(points.begin(), points.end());
+  for (size_t at : points) {
+    ASSERT_TRUE(waitUntil([&] { return sim.records().size() >= at; }, 60s));
+    gw.kill9();
+    ASSERT_TRUE(gw.start());
+  }
+  ASSERT_TRUE(waitUntil([&] { return gw.queued().empty(); }, 60s));
+  auto counts = acceptedCounts(sim.records());
+  int duplicates = 0;
+  for (const auto& [r, id] : accepted) {
+    EXPECT_GE(counts[r], 1) << r << " accepted but never sent";
+    duplicates += std::max(0, counts[r] - 1);
+  }
+  std::printf("kill -9 x%d: %zu accepted, %d sent twice\n", kKills, accepted.size(), duplicates);
+  // Only submissions whose answer was not stored yet at a kill go twice:
+  // at most the window plus the answers waiting for the id store (64).
+  EXPECT_LE(duplicates, (kWindow + 64) * kKills);
+}
+
+TEST_F(LinkOutsideTest, ThreeLinksSplitTrafficByTheirRoutes) {
+  Simulator a(dir_.path(), {}), b(dir_.path(), {}), c(dir_.path(), {});
+  ASSERT_TRUE(a.ready() && b.ready() && c.ready());
+  Gateway gw(dir_.path() + "gw");
+  gw.configure(links(kFastBackOff, {{a.port(), "RouteName=RA\r\nRoutePrefOnly=Yes\r\n"},
+                                    {b.port(), "Route1=+4480*\r\nRoutePrefOnly=Yes\r\n"},
+                                    {c.port(), "WindowSize=10\r\n"}}));
+  ASSERT_TRUE(gw.start());
+  HttpClient http(gw.webPort());
+  std::set<std::string> want_a, want_b, want_c;
+  for (int i = 0; i < 10; ++i) {
+    std::string ra = platform::format("4470%04d", i), rb = platform::format("4480%04d", i),
+                rc = platform::format("4490%04d", i);
+    ASSERT_FALSE(http.submit("%2B" + ra, "route", "&SMSCRoute=RA").empty());
+    ASSERT_FALSE(http.submit("%2B" + rb, "pattern").empty());
+    ASSERT_FALSE(http.submit("%2B" + rc, "other").empty());
+    want_a.insert(ra);
+    want_b.insert(rb);
+    want_c.insert(rc);
+  }
+  ASSERT_TRUE(waitUntil([&] { return gw.queued().empty(); }, 60s));
+  auto got = [](const Simulator& s) {
+    std::set<std::string> out;
+    for (const auto& r : s.records()) out.insert(r.to);
+    return out;
+  };
+  EXPECT_EQ(got(a), want_a);
+  EXPECT_EQ(got(b), want_b);
+  EXPECT_EQ(got(c), want_c);
+}
+
+}  // namespace
+}  // namespace vek::testing
