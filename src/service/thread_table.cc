@@ -4,12 +4,21 @@
 #include "http/server/listeners.h"
 #include "inbound/inbound_worker.h"
 #include "queue/queue_cache.h"
+#include "smpp_server/listener.h"
 
 namespace vek::service {
 namespace {
 
 bool serverCertificateExists(const StartupContext& c) {
   return c.facts.server_certificate;
+}
+
+bool smppLibraryPresent(const StartupContext& c) {
+  return c.smpp_library;
+}
+
+bool smppLibraryAndTls(const StartupContext& c) {
+  return c.smpp_library && c.facts.tls_available;
 }
 
 // The inbound thread pairs beyond the first.
@@ -24,6 +33,10 @@ const ThreadRow kThreads[] = {
      0, nullptr, nullptr},
     {"ThreadLsitenForSSLConnections", Phase::kBeforeReport, serverCertificateExists,
      http::ThreadListenForSSLConnections, 0, nullptr, nullptr},
+    {"ThreadListenForSMPPConnections", Phase::kBeforeReport, smppLibraryPresent,
+     smpp_server::ThreadListenForSMPPConnections, 0, nullptr, nullptr},
+    {"ThreadListenForSSLSMPPConnections", Phase::kBeforeReport, smppLibraryAndTls,
+     smpp_server::ThreadListenForSSLSMPPConnections, 0, nullptr, nullptr},
     {"ThreadProcessQCache", Phase::kBeforeReport,
      [](const StartupContext&) { return foundation::settings()->UseQCache; },
      queue::ThreadProcessQCache, 0, nullptr, nullptr},
