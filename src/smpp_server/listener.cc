@@ -92,41 +92,27 @@ struct Accepted {
   std::string address;
   uint16_t port = 0;
   UnboundTicket ticket;
+  bool tls = false;
 };
 
-void serveConnection(const ListenerSpec& l, Accepted a) {
+void serveConnection(ServerState& state, Accepted a, SessionHooks hooks) {
   tls::Stream stream;
-  if (l.tls) {
+  if (a.tls) {
     std::string error;
     tls::TlsSession* session =
         tls::sslAcceptSession(a.fd.get(), static_cast<int>(timing().handshake.count()), &error);
     if (!session) {
-      DebugLogf("ThreadProcessSSLSMPPConnection", "TLS session from %s not accepted: %s",
-                a.address.c_str(), error.c_str());
+      DebugLogf(kTls.connection_thread, "TLS session from %s not accepted: %s", a.address.c_str(),
+                error.c_str());
       return;  // the socket closes, the ticket goes back
     }
     stream = tls::Stream(std::move(a.fd), tls::SessionPtr(session));
   } else {
     stream = tls::Stream(std::move(a.fd));
   }
-  ClientSession session(serverState(), std::move(stream), a.address, a.port, std::move(a.ticket));
+  ClientSession session(state, std::move(stream), a.address, a.port, std::move(a.ticket),
+                        std::move(hooks));
   session.run();
-}
-
-void handOff(const ListenerSpec& l, Accepted a) {
-  const ServerSettings s = loadServerSettings();
-  a.ticket = serverState().unbound.admit(a.address, s.max_unbound_per_address, s.max_unbound);
-  if (!a.ticket.held()) {
-    DebugLogf(l.tag, "Connection from %s refused: too many connections waiting to bind",
-              a.address.c_str());
-    return;  // closed at once
-  }
-  auto box = std::make_shared<Accepted>(std::move(a));
-  const ListenerSpec* spec = &l;
-  if (!foundation::startWorkerThread(l.connection_thread,
-                                     [spec, box] { serveConnection(*spec, std::move(*box)); })) {
-    DebugLog(l.tag, "Error starting thread");
-  }
 }
 
 void runListener(const ListenerSpec& l) {
@@ -154,13 +140,12 @@ void runListener(const ListenerSpec& l) {
                 l.tls ? "SSL " : "", port);
     }
 
-    Accepted a;
+    Accepted a;  // the peer's address and port
     auto c = platform::acceptConnection(sock.get(), static_cast<int>(t.accept_wait.count()),
                                         &a.address, &a.port);
     if (platform::shutdownRequested()) break;
     if (c.ok()) {
-      a.fd = std::move(*c);
-      handOff(l, std::move(a));
+      handOffConnection(serverState(), std::move(*c), std::move(a.address), a.port, l.tls);
     } else if (int code = c.status().code();
                code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM) {
       // Out of descriptors or memory: the backlog waits while the
@@ -192,6 +177,33 @@ void ThreadListenForSMPPConnections(int) {
 
 void ThreadListenForSSLSMPPConnections(int) {
   runListener(kTls);
+}
+
+bool handOffConnection(ServerState& state, platform::UniqueFd fd, std::string address,
+                       uint16_t port, bool tls, SessionHooks hooks) {
+  const ListenerSpec& l = tls ? kTls : kPlain;
+  const ServerSettings s = loadServerSettings();
+  Accepted a;
+  a.ticket = state.unbound.admit(address, s.max_unbound_per_address, s.max_unbound);
+  if (!a.ticket.held()) {
+    DebugLogf(l.tag, "Connection from %s refused: too many connections waiting to bind",
+              address.c_str());
+    return false;  // closed at once
+  }
+  a.fd = std::move(fd);
+  a.address = std::move(address);
+  a.port = port;
+  a.tls = tls;
+  auto box = std::make_shared<Accepted>(std::move(a));
+  auto state_ptr = &state;
+  auto hooks_box = std::make_shared<SessionHooks>(std::move(hooks));
+  if (!foundation::startWorkerThread(l.connection_thread, [state_ptr, box, hooks_box] {
+        serveConnection(*state_ptr, std::move(*box), std::move(*hooks_box));
+      })) {
+    DebugLog(l.tag, "Error starting thread");
+    return false;
+  }
+  return true;
 }
 
 void setListenerTiming(const ListenerTiming& t) {

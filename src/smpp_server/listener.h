@@ -30,6 +30,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "platform/unique_fd.h"
+#include "smpp_server/client_session.h"
 
 namespace vek::smpp_server {
 
@@ -43,5 +48,11 @@ struct ListenerTiming {
   std::chrono::milliseconds handshake{15000};
 };
 void setListenerTiming(const ListenerTiming& timing);
+
+// What a listener does with one accepted connection: admits it against the
+// unbound limits of `state` (closing it at once when they are full) and
+// serves it on a worker thread of its own. False when refused.
+bool handOffConnection(ServerState& state, platform::UniqueFd fd, std::string address,
+                       uint16_t port, bool tls, SessionHooks hooks = {});
 
 }  // namespace vek::smpp_server
