@@ -196,3 +196,38 @@ TEST_F(SubmissionTest, PacingWaitsForTheAccountsIntervalAndNoRateMeansNoWait) {
 
 }  // namespace
 }  // namespace vek::smpp_server::testing
+
+namespace vek::smpp_server::testing {
+namespace {
+
+using SettingsTest = ServerTest;
+
+TEST_F(SettingsTest, AbsentBlankAndZeroValuesMeanWhatEachKeySays) {
+  ServerSettings d = loadServerSettings();
+  EXPECT_EQ(d.enquire_link_seconds, 120);
+  EXPECT_EQ(d.max_connections_per_user, 4);
+  EXPECT_EQ(d.window, 0);
+  configure(
+      "SMPPPort=2775\r\nSMPPPortSSL=x\r\nSMPPServerEnquireLink=0\r\n"
+      "SMPPServerMaxConnectionsPerUser=0\r\nSMPPServerValidateUserInterval=\r\n"
+      "SMPPServerAsyncWindowSize=5000\r\nSMPPServerBindTimeout=-3\r\n",
+      "[SMPPServerAsyncWindowSize]\r\nAlice=7\r\nbob=-1\r\n"
+      "[SMPPOptions]\r\nuser_message_reference=Yes\r\nempty=\r\n");
+  ServerSettings s = loadServerSettings();
+  EXPECT_EQ(s.port, 2775u);
+  EXPECT_EQ(s.ssl_port, 0u);
+  EXPECT_EQ(s.enquire_link_seconds, 0);      // 0 is "never close", not the default
+  EXPECT_EQ(s.max_connections_per_user, 4);  // 0 would lock everyone out
+  EXPECT_EQ(s.validate_interval_seconds, 60);
+  EXPECT_EQ(s.window, kMaxWindow);
+  EXPECT_EQ(s.bind_timeout_seconds, 120);
+  EXPECT_EQ(windowFor(s, "alice"), 7);
+  EXPECT_EQ(windowFor(s, "bob"), 0);
+  EXPECT_EQ(windowFor(s, "carol"), kMaxWindow);
+  EXPECT_TRUE(optionKept("USER_MESSAGE_REFERENCE"));
+  EXPECT_FALSE(optionKept("empty"));
+  EXPECT_FALSE(optionKept("other"));
+}
+
+}  // namespace
+}  // namespace vek::smpp_server::testing
