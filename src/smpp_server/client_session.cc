@@ -134,7 +134,9 @@ bool ClientSession::login() {
   state_.backoff.reset();
   if (lib.SMPPServerAcceptLogin(conn_, bind_id, bind_type, version) != status::kOk) return false;
   ticket_.release();
-  platform::setNoDelay(conn_.stream().fd());
+  // The link's socket options: no-delay when configured, and keep-alive so
+  // that a peer that vanished without a word is noticed.
+  if (settings_.no_delay) platform::setNoDelay(conn_.stream().fd());
   platform::setKeepAlive(conn_.stream().fd());
 
   submitter_.account = std::move(*account);

@@ -47,6 +47,7 @@ ServerSettings loadServerSettings() {
   s.max_unbound_per_address = positiveOr(*ini, "SMPPServerMaxUnboundPerAddress", 32);
   s.max_unbound = positiveOr(*ini, "SMPPServerMaxUnboundConnections", 512);
   s.bind_timeout_seconds = positiveOr(*ini, "SMPPServerBindTimeout", 120);
+  if (auto v = ini->get("SMSGW", "SMPPNoDelay")) s.no_delay = foundation::yesNo(*v);
   return s;
 }
 

@@ -13,6 +13,7 @@
 //   SMPPServerMaxUnboundPerAddress      connections not yet bound from one address (absent or 0:
 //   32) SMPPServerMaxUnboundConnections     connections not yet bound in total (absent or 0: 512)
 //   SMPPServerBindTimeout               seconds a connection may take to bind (absent or 0: 120)
+//   SMPPNoDelay                         TCP no-delay on bound connections (default No)
 // Section `SMPPServerAsyncWindowSize`: a window per account (key: the
 // account name). Section `SMPPOptions`: the option names whose
 // "SMPPOption_" items from clients are kept (a key with a non-empty value).
@@ -38,6 +39,7 @@ struct ServerSettings {
   int max_unbound_per_address = 32;
   int max_unbound = 512;
   int bind_timeout_seconds = 120;
+  bool no_delay = false;
 };
 
 ServerSettings loadServerSettings();
