@@ -11,12 +11,21 @@
 #include "inbound/two_way_mms.h"
 #include "queue/queue_cache.h"
 #include "reporting/counters.h"
+#include "smpp_server/listener.h"
 
 namespace vek::service {
 namespace {
 
 bool serverCertificateExists(const StartupContext& c) {
   return c.facts.server_certificate;
+}
+
+bool smppLibraryPresent(const StartupContext& c) {
+  return c.smpp_library;
+}
+
+bool smppLibraryAndTls(const StartupContext& c) {
+  return c.smpp_library && c.facts.tls_available;
 }
 
 // The inbound thread pairs beyond the first.
@@ -46,6 +55,10 @@ const ThreadRow kThreads[] = {
      0, nullptr, nullptr},
     {"ThreadLsitenForSSLConnections", Phase::kBeforeReport, serverCertificateExists,
      http::ThreadListenForSSLConnections, 0, nullptr, nullptr},
+    {"ThreadListenForSMPPConnections", Phase::kBeforeReport, smppLibraryPresent,
+     smpp_server::ThreadListenForSMPPConnections, 0, nullptr, nullptr},
+    {"ThreadListenForSSLSMPPConnections", Phase::kBeforeReport, smppLibraryAndTls,
+     smpp_server::ThreadListenForSSLSMPPConnections, 0, nullptr, nullptr},
     {"ThreadProcessQCache", Phase::kBeforeReport,
      [](const StartupContext&) { return foundation::settings()->UseQCache; },
      queue::ThreadProcessQCache, 0, nullptr, nullptr},
