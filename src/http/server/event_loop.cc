@@ -1,6 +1,7 @@
 #include "http/server/event_loop.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -73,6 +74,9 @@ struct LoopConn {
   bool exempt = false;   // from the per-address limits
   bool refusal = false;  // a newcomer being refused: counted nowhere
   State state = State::kReading;
+  // The budget outlives the machine that draws on it, even when a worker
+  // holds the last reference after the loop has gone.
+  std::shared_ptr<MemoryBudget> budget;
   std::unique_ptr<ConnectionMachine> machine;
 
   // Readiness as the poller last reported it (edge-triggered: set by an
@@ -168,6 +172,7 @@ class EventLoop : public std::enable_shared_from_this<EventLoop> {
   void wake() { poller_.wake(); }
   void run();
   ServerStats stats() const;
+  bool awaitTurn(uint64_t after, std::chrono::milliseconds bound);
 
  private:
   using ConnPtr = std::shared_ptr<LoopConn>;
@@ -231,11 +236,12 @@ class EventLoop : public std::enable_shared_from_this<EventLoop> {
   ServerLimits limits_;
   MachineLimits machine_limits_;
   ListenerTiming timing_;
-  MemoryBudget budget_;
+  std::shared_ptr<MemoryBudget> budget_ = std::make_shared<MemoryBudget>();
   WorkerPool workers_;
   std::vector<char> scratch_ = std::vector<char>(kReadChunk);
 
   mutable std::mutex stats_mu_;
+  std::condition_variable stats_cv_;
   ServerStats stats_;
 };
 
@@ -252,6 +258,13 @@ ServerStats EventLoop::stats() const {
   return stats_;
 }
 
+bool EventLoop::awaitTurn(uint64_t after, std::chrono::milliseconds bound) {
+  std::unique_lock lk(stats_mu_);
+  return platform::waitFor(lk, stats_cv_, bound,
+                           [&] { return stats_.iterations > after || stopped(); }) &&
+         !stopped();
+}
+
 void EventLoop::refreshLimits() {
   auto ini = hostlib::smsIni().current();
   if (limits_read_ && ini == ini_seen_) return;
@@ -263,7 +276,7 @@ void EventLoop::refreshLimits() {
   machine_limits_.head_timeout = limits_.head_timeout;
   machine_limits_.min_body_rate = limits_.min_body_rate;
   machine_limits_.unauthenticated_body = limits_.unauthenticated_body;
-  budget_.setLimit(limits_.body_memory);
+  budget_->setLimit(limits_.body_memory);
   workers_.setMaxThreads(limits_.workers);
   workers_.setIdleTimeout(timing_.pool_idle);
 }
@@ -343,7 +356,8 @@ void EventLoop::admit(NewConnection& nc, SteadyTime now) {
   c->port = nc.port;
   c->key = std::move(key);
   c->exempt = exempt;
-  c->machine = std::make_unique<ConnectionMachine>(machine_limits_, &budget_, now);
+  c->budget = budget_;
+  c->machine = std::make_unique<ConnectionMachine>(machine_limits_, budget_.get(), now);
   c->counted = true;
   ++counted_;
   ++addresses_[c->key].connections;
@@ -908,8 +922,9 @@ void EventLoop::publishStats() {
   stats_.incomplete = incomplete_count_;
   stats_.at_workers = at_workers_;
   stats_.worker_threads = workers_.threads();
-  stats_.budget_used = budget_.used();
+  stats_.budget_used = budget_->used();
   ++stats_.iterations;
+  stats_cv_.notify_all();
 }
 
 void EventLoop::shutDown() {
@@ -927,6 +942,7 @@ void EventLoop::shutDown() {
     std::scoped_lock lk(stats_mu_);
     stats_ = ServerStats{};
   }
+  stats_cv_.notify_all();
 }
 
 std::mutex g_loop_mu;
@@ -965,6 +981,11 @@ void wakeEventLoop() {
 ServerStats serverStats() {
   auto loop = runningLoop(false);
   return loop ? loop->stats() : ServerStats{};
+}
+
+bool awaitLoopTurn(uint64_t after, std::chrono::milliseconds bound) {
+  auto loop = runningLoop(false);
+  return loop && loop->awaitTurn(after, bound);
 }
 
 }  // namespace vek::http

@@ -32,6 +32,7 @@
 // Thread-safe.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -58,5 +59,10 @@ struct ServerStats {
   uint64_t iterations = 0;  // turns of the loop so far (tests wait on it)
 };
 ServerStats serverStats();
+// Blocks until the running loop has finished a turn numbered above `after`
+// (ServerStats::iterations), at most `bound` on the injectable clock; false
+// when it did not (or no loop runs). For tests and fuzzing, which must know
+// that the loop has seen what they did.
+bool awaitLoopTurn(uint64_t after, std::chrono::milliseconds bound);
 
 }  // namespace vek::http
