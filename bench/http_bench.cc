@@ -1,13 +1,17 @@
 // HTTP server benchmarks. The server runs inside this process (the plain
 // listener thread on a free loopback port, fresh data directory, empty
-// configuration apart from the port and MaxHTTPConnections=2000).
+// configuration apart from the port, MaxHTTPConnections=12000 and the
+// per-address limits lifted for 127.0.0.1).
 //   BM_ScanRequest          -- decide completeness of a 300-byte GET with headers
-//   BM_ReadPipelined        -- read 100 pipelined GETs from memory, per request
+//   BM_ReadPipelined        -- the connection state machine takes 100 pipelined
+//                              GETs from memory, per request
 //   BM_RequestParameters    -- three first-occurrence lookups in a form POST
-//   BM_KeepAliveGet         -- small GET answered by the error page, one
-//                              keep-alive connection per benchmark thread (1, 16)
-//   BM_IdleConnectionMemory -- resident memory per open idle keep-alive
-//                              connection (400 connections, one request each)
+//   BM_KeepAliveGet/S       -- small GET answered by the error page, one
+//                              keep-alive connection per benchmark thread (1, 16),
+//                              with S slow connections open meanwhile (0, 2000:
+//                              each has sent part of a request head)
+//   BM_IdleConnectionMemory/N -- resident memory per open idle keep-alive
+//                              connection (N connections, one request each)
 //
 // For wrk: `http_bench --serve PORT SECONDS [MaxHTTPConnections]` runs the
 // same server on PORT for SECONDS and exits, e.g.
@@ -22,15 +26,15 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "foundation/service_state.h"
 #include "foundation/thread_registry.h"
 #include "hostlib/host.h"
+#include "http/server/connection_machine.h"
+#include "http/server/event_loop.h"
 #include "http/server/listeners.h"
 #include "http/server/params.h"
-#include "http/server/request_reader.h"
 #include "platform/shutdown.h"
 #include "platform/socket.h"
 #include "protocols/http/message.h"
@@ -47,9 +51,19 @@ const char kGet[] =
     "Cookie: session=0123456789abcdef0123456789abcdef\r\nX-Request-Id: "
     "4f0c2e1a-7d3b-4a59-9c1e-2b8d6f5a3c7e\r\n\r\n";
 
+// Polls `pred` every few milliseconds, for at most 10 s.
+template <class Pred>
+bool waitUntilTrue(Pred pred) {
+  for (int i = 0; i < 2000; ++i) {
+    if (pred()) return true;
+    platform::sleepFor(std::chrono::milliseconds(5));
+  }
+  return pred();
+}
+
 class Server {
  public:
-  explicit Server(uint16_t port = 0, int max_connections = 2000) {
+  explicit Server(uint16_t port = 0, int max_connections = 12000) {
     char tmpl[] = "/tmp/veksms-http-bench-XXXXXX";
     dir_ = ::mkdtemp(tmpl);
     dir_ += "/";
@@ -61,12 +75,12 @@ class Server {
     }
     port_ = port;
     std::ofstream(dir_ + "SMSGW.INI")
-        << "[SMSGW]\nWebPort=" << port_ << "\nMaxHTTPConnections=" << max_connections << "\n";
+        << "[SMSGW]\nWebPort=" << port_ << "\nMaxHTTPConnections=" << max_connections
+        << "\nHTTPAddressLimitsExempt=127.0.0.1\n";
     hostlib::smsIni().invalidate();
     foundation::startWorkerThread("ThreadListenForConnections",
                                   [] { http::ThreadListenForConnections(0); });
-    for (int i = 0; i < 500 && foundation::listeningSocket(foundation::Listener::kWeb) < 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitUntilTrue([] { return foundation::listeningSocket(foundation::Listener::kWeb) >= 0; });
   }
   ~Server() {
     platform::requestShutdown();
@@ -118,31 +132,30 @@ void BM_ScanRequest(benchmark::State& state) {
 }
 BENCHMARK(BM_ScanRequest);
 
-class Pipeline final : public http::ByteChannel {
- public:
-  explicit Pipeline(std::string data) : data_(std::move(data)) {}
-  IoStatus readSome(void* buf, size_t len, int, size_t* got) override {
-    if (pos_ >= data_.size()) return IoStatus::kClosed;
-    *got = std::min(len, data_.size() - pos_);
-    std::memcpy(buf, data_.data() + pos_, *got);
-    pos_ += *got;
-    return IoStatus::kOk;
-  }
-  IoStatus writeAll(std::string_view, int) override { return IoStatus::kOk; }
-
- private:
-  std::string data_;
-  size_t pos_ = 0;
-};
-
 void BM_ReadPipelined(benchmark::State& state) {
   std::string all;
   for (int i = 0; i < 100; ++i) all += kGet;
+  http::MachineLimits limits;
+  http::MemoryBudget budget;
+  const auto now = platform::monotonicNow();
   for (auto _ : state) {
-    Pipeline p(all);
-    http::RequestReader reader;
-    http::Request r;
-    while (reader.read(p, &r) == http::ReadStatus::kOk) benchmark::DoNotOptimize(r.message.data());
+    http::ConnectionMachine m(limits, &budget, now);
+    std::string_view rest = all;
+    for (;;) {
+      auto step = m.step(now);
+      if (step == http::ConnectionMachine::Step::kRequestReady) {
+        http::Request r = m.takeRequest();
+        benchmark::DoNotOptimize(r.message.data());
+        m.requestDone(now);
+      } else if (step == http::ConnectionMachine::Step::kWantBytes) {
+        if (rest.empty()) break;
+        size_t n = std::min(rest.size(), std::min<size_t>(m.readLimit(), 65536));
+        m.received(rest.substr(0, n), now);
+        rest.remove_prefix(n);
+      } else if (step != http::ConnectionMachine::Step::kStarted) {
+        break;
+      }
+    }
   }
   state.SetItemsProcessed(state.iterations() * 100);
 }
@@ -161,8 +174,25 @@ void BM_RequestParameters(benchmark::State& state) {
 }
 BENCHMARK(BM_RequestParameters);
 
+// Connections that each sent part of a request head and then nothing,
+// held by benchmark thread 0 for one run.
+std::vector<platform::UniqueFd> openSlowConnections(uint16_t port, int n) {
+  std::vector<platform::UniqueFd> out;
+  for (int i = 0; i < n; ++i) {
+    auto fd = platform::connectTcp("127.0.0.1", port, 5000);
+    if (!fd.ok()) break;
+    (void)platform::sendAll(fd->get(), "GET /slow HTTP/1.1\r\nX-A: ", 5000);
+    out.push_back(std::move(fd.value()));
+  }
+  waitUntilTrue([&] { return http::serverStats().incomplete >= out.size(); });
+  return out;
+}
+
 void BM_KeepAliveGet(benchmark::State& state) {
   Server* server = sharedServer();
+  std::vector<platform::UniqueFd> slow;
+  if (state.thread_index() == 0)
+    slow = openSlowConnections(server->port(), static_cast<int>(state.range(0)));
   auto fd = platform::connectTcp("127.0.0.1", server->port(), 5000);
   if (!fd.ok()) {
     state.SkipWithError("connect failed");
@@ -178,16 +208,23 @@ void BM_KeepAliveGet(benchmark::State& state) {
     }
   }
   state.SetItemsProcessed(state.iterations());
+  if (state.thread_index() == 0) state.counters["slow_open"] = static_cast<double>(slow.size());
 }
-BENCHMARK(BM_KeepAliveGet)->Threads(1)->Threads(16)->UseRealTime();
+BENCHMARK(BM_KeepAliveGet)
+    ->Arg(0)
+    ->Arg(2000)
+    ->Threads(1)
+    ->Threads(16)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_IdleConnectionMemory(benchmark::State& state) {
   Server* server = sharedServer();
-  const int n = 400;
+  const int n = static_cast<int>(state.range(0));
   for (auto _ : state) {
     std::vector<platform::UniqueFd> open;
     std::string pending;
-    // Warm up: threads and buffers of one connection, then measure the rest.
+    const size_t before_connections = http::serverStats().connections;
     long before = residentBytes();
     for (int i = 0; i < n; ++i) {
       auto fd = platform::connectTcp("127.0.0.1", server->port(), 5000);
@@ -197,7 +234,7 @@ void BM_IdleConnectionMemory(benchmark::State& state) {
       readResponse(fd->get(), pending);
       open.push_back(std::move(fd.value()));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    waitUntilTrue([&] { return http::serverStats().connections >= before_connections + open.size(); });
     long after = residentBytes();
     state.counters["connections"] = static_cast<double>(open.size());
     state.counters["bytes_per_connection"] =
@@ -205,16 +242,21 @@ void BM_IdleConnectionMemory(benchmark::State& state) {
     state.counters["threads"] = foundation::runningWorkerCount();
   }
 }
-BENCHMARK(BM_IdleConnectionMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IdleConnectionMemory)
+    ->Arg(400)
+    ->Arg(4000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc >= 4 && std::strcmp(argv[1], "--serve") == 0) {
-    Server server(static_cast<uint16_t>(std::atoi(argv[2])), argc >= 5 ? std::atoi(argv[4]) : 2000);
+    Server server(static_cast<uint16_t>(std::atoi(argv[2])),
+                  argc >= 5 ? std::atoi(argv[4]) : 12000);
     std::printf("serving on 127.0.0.1:%u for %s s\n", server.port(), argv[3]);
     std::fflush(stdout);
-    std::this_thread::sleep_for(std::chrono::seconds(std::atoi(argv[3])));
+    platform::sleepFor(std::chrono::seconds(std::atoi(argv[3])));
     return 0;
   }
   benchmark::Initialize(&argc, argv);

@@ -24,10 +24,21 @@
 #pragma once
 
 #include "http/server/connection.h"
+#include "http/server/connection_machine.h"
 #include "http/server/request.h"
 
 namespace vek::http {
 
 void DispatchRequest(Connection& conn, const Request& request);
+
+// Who sent a request whose body may be large, from its head alone (the
+// request line and headers; the body is empty and unread): kFullBody when
+// the body may be read up to the request limit (valid credentials in the
+// head, or none needed), kSmallBody when the head carries no credentials
+// (the body may still carry them, within the unauthenticated allowance),
+// kAnswered when the credentials failed and the answer went out through
+// `conn` (keep_alive is off: the connection ends after it). Defined by the
+// web front end, like DispatchRequest.
+Verdict PreauthorizeRequest(Connection& conn, const Request& head);
 
 }  // namespace vek::http

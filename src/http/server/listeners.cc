@@ -1,8 +1,6 @@
 #include "http/server/listeners.h"
 
-#include <atomic>
 #include <cerrno>
-#include <memory>
 #include <mutex>
 
 #include "foundation/config_rules.h"
@@ -10,22 +8,14 @@
 #include "foundation/directories.h"
 #include "foundation/service_state.h"
 #include "foundation/settings.h"
-#include "foundation/thread_registry.h"
 #include "hostlib/host.h"
-#include "http/server/closing.h"
-#include "http/server/connection_loop.h"
-#include "http/server/connection_table.h"
-#include "http/server/responses.h"
-#include "http/server/send.h"
-#include "http/server/worker_pool.h"
+#include "http/server/event_loop.h"
 #include "platform/clock.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/shutdown.h"
 #include "platform/socket.h"
 #include "platform/strings.h"
-#include "tls/stream.h"
-#include "tls/tls.h"
 
 namespace vek::http {
 namespace {
@@ -33,16 +23,8 @@ namespace {
 using foundation::DebugLog;
 using foundation::DebugLogf;
 
-constexpr char kPlainThread[] = "ThreadProcessConnection";
-constexpr char kTlsThread[] = "ThreadProcessSSLConnection";
-// Refusals (503) in flight at once; beyond this an over-the-cap connection
-// is closed without an answer rather than costing another thread.
-constexpr int kMaxRefusing = 32;
-constexpr auto kRefusalDrain = std::chrono::milliseconds(2000);
-
 std::mutex g_timing_mu;
 ListenerTiming g_timing;
-std::atomic<int> g_refusing{0};
 
 struct ListenerSpec {
   const char* tag;
@@ -108,82 +90,6 @@ platform::Result<platform::UniqueFd> openListener(const ListenerSpec& listener, 
   return r;
 }
 
-void runTlsConnection(Handoff h) {
-  std::string error;
-  tls::TlsSession* session = tls::sslAcceptSession(
-      h.fd.get(), static_cast<int>(listenerTiming().handshake.count()), &error);
-  if (!session) {
-    DebugLog(kTlsThread, error);
-    connectionTable().remove(h.slot);
-    return;  // h.fd closes
-  }
-  tls::Stream stream(std::move(h.fd), tls::SessionPtr(session));
-  serveConnection(stream, Peer{h.address, h.port}, h.slot);
-}
-
-void runPlainConnection(Handoff h) {
-  for (;;) {
-    {
-      tls::Stream stream(std::move(h.fd));
-      serveConnection(stream, Peer{h.address, h.port}, h.slot);
-    }
-    if (!foundation::settings()->EnableThreadPool || platform::shutdownRequested()) return;
-    auto next = idleWorkers().park(listenerTiming().pool_idle);
-    if (!next) return;
-    h = std::move(*next);
-  }
-}
-
-// Over the cap: "503" on a thread of its own, so the listener never waits
-// for a client.
-void refuseConnection(const ListenerSpec& listener, platform::UniqueFd fd,
-                      const std::string& address) {
-  DebugLogf(listener.tag, "Connection limit reached, refusing %s", address.c_str());
-  if (g_refusing.fetch_add(1) >= kMaxRefusing) {
-    g_refusing.fetch_sub(1);
-    return;  // fd closes
-  }
-  auto box = std::make_shared<platform::UniqueFd>(std::move(fd));
-  bool started = foundation::startWorkerThread(
-      listener.tls ? kTlsThread : kPlainThread, [box, tls = listener.tls] {
-        tls::Stream stream(std::move(*box));
-        if (!tls) {
-          (void)sendData(stream,
-                         closingStatusResponse("503 Service Unavailable",
-                                               "Too many connections, please try again later."));
-        }
-        gracefulClose(stream, kRefusalDrain);
-        g_refusing.fetch_sub(1);
-      });
-  if (!started) g_refusing.fetch_sub(1);
-}
-
-void handOff(const ListenerSpec& listener, platform::UniqueFd fd, std::string address,
-             uint16_t port) {
-  auto slot = connectionTable().admit(fd.get(), maxConnectionsFromConfiguration());
-  if (!slot) {
-    refuseConnection(listener, std::move(fd), address);
-    return;
-  }
-  Handoff h{std::move(fd), std::move(address), port, *slot};
-  if (!listener.tls && foundation::settings()->EnableThreadPool && idleWorkers().offer(h)) return;
-  auto box = std::make_shared<Handoff>(std::move(h));
-  bool tls = listener.tls;
-  bool started = foundation::startWorkerThread(tls ? kTlsThread : kPlainThread, [box, tls] {
-    if (tls) {
-      runTlsConnection(std::move(*box));
-    } else {
-      runPlainConnection(std::move(*box));
-    }
-  });
-  if (!started) {
-    DebugLog(listener.tag, "Error starting thread");
-    connectionTable().remove(box->slot);
-    tls::Stream stream(std::move(box->fd));
-    gracefulClose(stream, kRefusalDrain);
-  }
-}
-
 void runListener(const ListenerSpec& listener) {
   platform::UniqueFd sock;
   unsigned open_port = 0;
@@ -215,7 +121,7 @@ void runListener(const ListenerSpec& listener) {
     if (platform::shutdownRequested()) break;
     if (c.ok()) {
       if (!listener.tls) DebugLog(listener.tag, "After accept");
-      handOff(listener, std::move(c.value()), std::move(address), peer_port);
+      adoptConnection(std::move(c.value()), std::move(address), peer_port, listener.tls);
     } else if (int code = c.status().code();
                code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM) {
       // Out of descriptors or memory: the listening socket is fine and its
@@ -239,8 +145,7 @@ void runListener(const ListenerSpec& listener) {
   }
   foundation::setListeningSocket(listener.which, -1);
   sock.reset();
-  connectionTable().wakeAll();
-  idleWorkers().wakeAll();
+  wakeEventLoop();
 }
 
 }  // namespace
@@ -257,7 +162,6 @@ unsigned configuredWebPortSsl() {
 void setListenerTiming(const ListenerTiming& timing) {
   std::scoped_lock lk(g_timing_mu);
   g_timing = timing;
-  connectionTable().setReclaimAfter(timing.reclaim_after);
 }
 
 ListenerTiming listenerTiming() {

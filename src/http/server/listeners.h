@@ -8,12 +8,10 @@
 // foundation::setListeningSocket (-1 when closed), re-reads its port after
 // every wait of at most 15 s and moves when it changed, and retries a port
 // it cannot open every 5 s, raising the alert "SOCKET.ERR" / "SSLSOCKET.ERR"
-// once a day. Each accepted connection is admitted against
-// `MaxHTTPConnections` (connection_table.h; the one over the cap gets 503)
-// and served on its own thread ("ThreadProcessConnection",
-// "ThreadProcessSSLConnection") or, with `EnableThreadPool`, on a parked
-// one. When the stop flag is set a listener closes its socket, wakes the
-// open connections and the parked threads, and returns.
+// once a day. Each accepted connection goes to the event loop
+// (event_loop.h), which admits it against the connection limits, reads its
+// requests and hands them to the worker threads. When the stop flag is set
+// a listener closes its socket, wakes the event loop, and returns.
 //
 // The thread bodies run under foundation::startWorkerThread; the argument
 // is not used.
@@ -43,11 +41,13 @@ unsigned configuredWebPortSsl();
 
 // The listeners' waits. Tests shorten them; the defaults are the service's.
 struct ListenerTiming {
-  std::chrono::milliseconds accept_wait{15000};   // port re-read and stop flag
-  std::chrono::milliseconds retry{5000};          // a port that could not be opened
-  std::chrono::milliseconds pool_idle{30000};     // a parked thread ends
-  std::chrono::milliseconds handshake{15000};     // a TLS handshake
-  std::chrono::milliseconds reclaim_after{1000};  // idle before a full server reclaims it
+  std::chrono::milliseconds accept_wait{15000};  // port re-read and stop flag
+  std::chrono::milliseconds retry{5000};         // a port that could not be opened
+  std::chrono::milliseconds pool_idle{30000};    // an idle worker thread ends
+  std::chrono::milliseconds handshake{15000};    // a TLS handshake
+  // How long a connection must have been idle, or its request under way,
+  // before a full server may close it to make room.
+  std::chrono::milliseconds reclaim_after{1000};
 };
 void setListenerTiming(const ListenerTiming& timing);
 ListenerTiming listenerTiming();

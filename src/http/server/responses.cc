@@ -1,26 +1,11 @@
 #include "http/server/responses.h"
 
-#include "http/server/send.h"
 #include "platform/sanitize.h"
 #include "platform/strings.h"
 
 namespace vek::http {
 
 using platform::format;
-
-bool Connection::send(std::string_view data) {
-  return sendData(stream, data);
-}
-
-bool Connection::sendResponse(std::string_view status, std::string_view headers,
-                              std::string_view body) {
-  std::string out = format("%s %.*s\r\n%s", protocol(), static_cast<int>(status.size()),
-                           status.data(), connectionLine());
-  out.append(headers);
-  out += format("Content-Length: %zu\r\n\r\n", body.size());
-  out.append(body);
-  return send(out);
-}
 
 std::string errorPageResponse(const Connection& conn, std::string_view text) {
   std::string body = "<HTML><HEAD><TITLE>\r\nInvalid Parameter\r\n</TITLE></HEAD><BODY><H1>\r\n";
@@ -59,12 +44,14 @@ std::string redirectResponse(const Connection& conn, std::string_view host, unsi
   return out;
 }
 
-std::string closingStatusResponse(std::string_view status, std::string_view text) {
+std::string closingStatusResponse(std::string_view status, std::string_view text,
+                                  std::string_view headers) {
   std::string body =
       format("<HTML><HEAD><TITLE>%.*s</TITLE></HEAD><BODY>\r\n%s\r\n</BODY></HTML>\r\n",
              static_cast<int>(status.size()), status.data(), platform::htmlEscape(text).c_str());
   std::string out = format("HTTP/1.1 %.*s\r\nConnection: close\r\nContent-Type: text/html\r\n",
                            static_cast<int>(status.size()), status.data());
+  out.append(headers);
   out += format("Content-Length: %zu\r\n\r\n", body.size());
   out += body;
   return out;

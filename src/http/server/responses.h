@@ -30,7 +30,8 @@ std::string redirectResponse(const Connection& conn, std::string_view host, unsi
                              std::string_view path);
 
 // A refusal that ends the connection (400, 413, 431, 503): a small page
-// with "Connection: close".
-std::string closingStatusResponse(std::string_view status, std::string_view text);
+// with "Connection: close"; `headers` (complete lines) are added to its head.
+std::string closingStatusResponse(std::string_view status, std::string_view text,
+                                  std::string_view headers = {});
 
 }  // namespace vek::http

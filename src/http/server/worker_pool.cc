@@ -1,62 +1,101 @@
 #include "http/server/worker_pool.h"
 
-#include <algorithm>
-
+#include "foundation/debug_log.h"
+#include "foundation/thread_registry.h"
 #include "platform/clock.h"
 #include "platform/shutdown.h"
 
 namespace vek::http {
 
-bool IdleWorkers::offer(Handoff& h) {
-  std::scoped_lock lk(mu_);
-  while (!list_.empty()) {
-    std::shared_ptr<Parked> p = std::move(list_.front());
-    list_.pop_front();
-    if (!p->waiting) continue;  // gave up meanwhile
-    p->waiting = false;
-    p->handoff = std::move(h);
-    p->wake.set();
+// What the pool's threads share; they hold it even after the pool is gone.
+struct WorkerPool::Shared {
+  mutable std::mutex mu;
+  std::condition_variable cv;
+  std::deque<Job> jobs;
+  unsigned max_threads = 32;
+  unsigned threads = 0;
+  unsigned idle = 0;
+  std::chrono::milliseconds idle_timeout{30000};
+  bool stopping = false;
+
+  void run();
+};
+
+void WorkerPool::Shared::run() {
+  std::unique_lock lk(mu);
+  for (;;) {
+    ++idle;
+    bool got = platform::waitFor(lk, cv, idle_timeout, [&] { return !jobs.empty() || stopping; });
+    --idle;
+    if (jobs.empty() && (stopping || !got)) break;
+    Job job = std::move(jobs.front());
+    jobs.pop_front();
+    const bool cancelled = stopping;
+    lk.unlock();
+    try {
+      job(cancelled);
+    } catch (const std::exception& e) {
+      foundation::DebugLogf("ThreadProcessConnection", "Request failed: %s", e.what());
+    }
+    lk.lock();
+  }
+  --threads;
+  cv.notify_all();
+}
+
+WorkerPool::WorkerPool() : shared_(std::make_shared<Shared>()) {}
+
+WorkerPool::~WorkerPool() {
+  stop();
+}
+
+void WorkerPool::setMaxThreads(unsigned n) {
+  std::scoped_lock lk(shared_->mu);
+  shared_->max_threads = n == 0 ? 1 : n;
+}
+
+void WorkerPool::setIdleTimeout(std::chrono::milliseconds d) {
+  std::scoped_lock lk(shared_->mu);
+  shared_->idle_timeout = d;
+}
+
+bool WorkerPool::submit(Job job) {
+  std::unique_lock lk(shared_->mu);
+  if (shared_->stopping) return false;
+  shared_->jobs.push_back(std::move(job));
+  if (shared_->idle >= shared_->jobs.size() || shared_->threads >= shared_->max_threads) {
+    shared_->cv.notify_one();
     return true;
   }
+  ++shared_->threads;
+  lk.unlock();
+  std::shared_ptr<Shared> shared = shared_;
+  if (foundation::startWorkerThread("ThreadProcessConnection", [shared] { shared->run(); }))
+    return true;
+  lk.lock();
+  --shared_->threads;
+  if (shared_->threads > 0) {
+    shared_->cv.notify_one();
+    return true;  // the running threads will take it
+  }
+  shared_->jobs.pop_back();
   return false;
 }
 
-std::optional<Handoff> IdleWorkers::park(std::chrono::milliseconds timeout) {
-  auto me = std::make_shared<Parked>();
-  {
-    std::scoped_lock lk(mu_);
-    if (list_.size() > kMaxListed) return std::nullopt;
-    list_.push_back(me);
-  }
-  auto deadline = platform::monotonicNow() + timeout;
-  while (!platform::shutdownRequested()) {
-    auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - platform::monotonicNow());
-    if (left.count() <= 0) break;
-    if (me->wake.wait(std::min(left, std::chrono::milliseconds(500)))) break;
-  }
-  std::scoped_lock lk(mu_);
-  me->waiting = false;
-  if (me->handoff) return std::move(me->handoff);
-  auto it = std::find(list_.begin(), list_.end(), me);
-  if (it != list_.end()) list_.erase(it);
-  return std::nullopt;
+void WorkerPool::stop() {
+  std::scoped_lock lk(shared_->mu);
+  shared_->stopping = true;
+  shared_->cv.notify_all();
 }
 
-void IdleWorkers::wakeAll() {
-  std::scoped_lock lk(mu_);
-  for (auto& p : list_) p->wake.set();
+unsigned WorkerPool::threads() const {
+  std::scoped_lock lk(shared_->mu);
+  return shared_->threads;
 }
 
-size_t IdleWorkers::parked() const {
-  std::scoped_lock lk(mu_);
-  return static_cast<size_t>(
-      std::count_if(list_.begin(), list_.end(), [](const auto& p) { return p->waiting; }));
-}
-
-IdleWorkers& idleWorkers() {
-  static IdleWorkers pool;
-  return pool;
+size_t WorkerPool::queued() const {
+  std::scoped_lock lk(shared_->mu);
+  return shared_->jobs.size();
 }
 
 }  // namespace vek::http

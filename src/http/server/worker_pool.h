@@ -1,59 +1,48 @@
-// IdleWorkers: the pool of parked plain-connection threads (with
-// `EnableThreadPool`). A connection thread that has finished parks here
-// for up to 30 seconds; the listener hands a new connection to the thread
-// that parked first, and starts a new thread only when none is waiting.
+// WorkerPool: the threads that run web requests ("ThreadProcessConnection").
+// The event loop reads requests and hands each complete one (or a head to
+// check) here as a job; a worker runs it, writes the answer and hands the
+// connection back to the loop.
 //
-// At most 401 threads park (a thread parks while the list holds 400 or
-// fewer). A hand-off and a thread giving up both happen under the list's
-// lock, so a connection is either taken by a live thread or not handed
-// off at all. Thread-safe.
+// Threads start on demand, one more whenever a job waits and none is idle,
+// up to the configured maximum (HTTPWorkerThreads); an idle thread ends
+// after `idle_timeout`. stop() ends them all once the jobs already taken
+// have run; jobs still queued then are run with `cancelled` set so that
+// their connections are handed back unanswered.
+//
+// Thread-safe.
 #pragma once
 
 #include <chrono>
-#include <cstdint>
+#include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
-
-#include "platform/event.h"
-#include "platform/unique_fd.h"
 
 namespace vek::http {
 
-// An accepted connection on its way to a connection thread.
-struct Handoff {
-  platform::UniqueFd fd;
-  std::string address;
-  uint16_t port = 0;
-  uint64_t slot = 0;  // its entry in the connection table
-};
-
-class IdleWorkers {
+class WorkerPool {
  public:
-  static constexpr size_t kMaxListed = 400;
+  // A job; `cancelled` is true when the pool is stopping.
+  using Job = std::function<void(bool cancelled)>;
 
-  // Gives `h` to the thread parked longest. False (h untouched) when no
-  // thread is waiting.
-  bool offer(Handoff& h);
-  // Parks the calling thread for up to `timeout` (the stop flag ends it
-  // early). The connection handed to it, or nullopt.
-  std::optional<Handoff> park(std::chrono::milliseconds timeout);
-  // Ends every parked thread's wait without a connection (shutdown).
-  void wakeAll();
-  size_t parked() const;
+  WorkerPool();
+  ~WorkerPool();
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  void setMaxThreads(unsigned n);
+  void setIdleTimeout(std::chrono::milliseconds d);
+  // Queues `job`; false when the pool has stopped or no thread could be
+  // started (the job was not queued).
+  bool submit(Job job);
+  void stop();
+  unsigned threads() const;
+  size_t queued() const;
 
  private:
-  struct Parked {
-    platform::Event wake;
-    bool waiting = true;
-    std::optional<Handoff> handoff;
-  };
-  mutable std::mutex mu_;
-  std::deque<std::shared_ptr<Parked>> list_;
+  struct Shared;
+  std::shared_ptr<Shared> shared_;
 };
-
-IdleWorkers& idleWorkers();
 
 }  // namespace vek::http

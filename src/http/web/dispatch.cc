@@ -8,6 +8,7 @@
 #include "http/web/menu_pages.h"
 #include "http/web/request_context.h"
 #include "http/web/send_path.h"
+#include "http/web/web_auth.h"
 #include "platform/files.h"
 #include "platform/strings.h"
 
@@ -30,6 +31,17 @@ bool hasSendParameters(std::string_view msg) {
   const ParamLookup params(msg);
   return params.get("Phone", 2).has_value() || params.get("PhoneNumber", 2).has_value() ||
          params.get("ReceiptMessageId", 2).has_value();
+}
+
+// "401": at once when no user was named, else held back by the failed-login
+// delay.
+void refuseLogin(Connection& conn, const AuthResult& auth) {
+  std::string answer = authorizationRequiredResponse(conn, authenticationRealm());
+  if (auth.delay.count() > 0) {
+    conn.answerAfter(auth.delay, std::move(answer));
+  } else {
+    conn.send(answer);
+  }
 }
 
 // Removes the temporary files of an unpacked form when the request ends.
@@ -95,11 +107,22 @@ void DispatchRequest(Connection& conn, const Request& request) {
   }
   AuthResult auth = authenticateWebRequest(conn, request, ctx.settings.web_auth);
   if (!auth.accepted) {
-    conn.send(authorizationRequiredResponse(conn, authenticationRealm()));
+    refuseLogin(conn, auth);
     return;
   }
   ctx.user = std::move(auth.user);
   dispatchAuthenticated(conn, request, ctx);
+}
+
+Verdict PreauthorizeRequest(Connection& conn, const Request& head) {
+  if (!readWebSettings().web_auth) return Verdict::kFullBody;
+  // The administration and provisioning pages keep their own logins.
+  if (pathIs(head, "/ADMIN") || pathIs(head, "/PROVISION")) return Verdict::kSmallBody;
+  if (!headCarriesCredentials(head)) return Verdict::kSmallBody;
+  AuthResult auth = authenticateWebRequest(conn, head, true);
+  if (auth.accepted) return Verdict::kFullBody;
+  refuseLogin(conn, auth);
+  return Verdict::kAnswered;
 }
 
 }  // namespace vek::http

@@ -1,14 +1,14 @@
 #include "http/web/web_auth.h"
 
-#include <atomic>
+#include <algorithm>
 
 #include "foundation/debug_log.h"
 #include "hostlib/host.h"
 #include "http/server/address_rules.h"
 #include "http/server/params.h"
+#include "http/server/server_limits.h"
 #include "platform/files.h"
 #include "platform/random_bytes.h"
-#include "platform/shutdown.h"
 #include "platform/strings.h"
 #include "protocols/http/message.h"
 
@@ -23,8 +23,6 @@ constexpr const char* kTag = "ThreadProcessConnection";
 constexpr const char* kCacheTag = "TheadProcessConnection";
 constexpr size_t kCredentialSize = 251;  // 250 characters kept
 constexpr size_t kAccessCodeBytes = 24;
-
-std::atomic<unsigned> g_failures{0};
 
 std::mutex g_code_mu;
 std::string g_access_code;
@@ -54,12 +52,13 @@ bool localSystemLogin(const Connection& conn, std::string_view user, std::string
   return !code.empty() && constantTimeEquals(password, code) && isOwnAddress(conn.remote_address);
 }
 
-// Holds the thread for the failure delay.
-void delayAfterFailure() {
-  unsigned n = g_failures.fetch_add(1, std::memory_order_relaxed) + 1;
-  unsigned seconds = std::min(n, kMaxFailureDelaySeconds);
-  DebugLogf(kTag, "Authentication failure %u, waiting %u seconds", n, seconds);
-  (void)platform::sleepFor(std::chrono::seconds(seconds));
+httpwire::Credentials credentialsOf(const Request& request) {
+  httpwire::Credentials cred = httpwire::basicCredentials(request.headers());
+  if (cred.user.empty() && cred.password.empty()) {
+    cred.user = requestParameter(request.view(), "User", kCredentialSize).value_or("");
+    cred.password = requestParameter(request.view(), "Password", kCredentialSize).value_or("");
+  }
+  return cred;
 }
 
 std::string hexText(std::string_view bytes) {
@@ -110,11 +109,7 @@ AuthResult authenticateWebRequest(const Connection& conn, const Request& request
     result.accepted = true;
     return result;
   }
-  httpwire::Credentials cred = httpwire::basicCredentials(request.headers());
-  if (cred.user.empty() && cred.password.empty()) {
-    cred.user = requestParameter(request.view(), "User", kCredentialSize).value_or("");
-    cred.password = requestParameter(request.view(), "Password", kCredentialSize).value_or("");
-  }
+  httpwire::Credentials cred = credentialsOf(request);
 
   if (localSystemLogin(conn, cred.user, cred.password)) {
     result.accepted = true;
@@ -132,13 +127,90 @@ AuthResult authenticateWebRequest(const Connection& conn, const Request& request
   }
 
   if (result.accepted) {
-    g_failures.store(0, std::memory_order_relaxed);
+    loginFailures().recordSuccess(result.user.name, conn.remote_address);
     return result;
   }
   DebugLogf(kTag, "Authorization failed for user '%s' from %s", cred.user.c_str(),
             conn.remote_address.c_str());
-  if (!cred.user.empty()) delayAfterFailure();
+  if (!cred.user.empty()) {
+    result.delay = loginFailures().recordFailure(cred.user, conn.remote_address);
+    DebugLogf(kTag, "Authentication failure, answering in %u seconds",
+              static_cast<unsigned>(result.delay.count()));
+  }
   return result;
+}
+
+bool headCarriesCredentials(const Request& head) {
+  httpwire::Credentials cred = credentialsOf(head);
+  return !cred.user.empty() || !cred.password.empty();
+}
+
+LoginFailures::LoginFailures(size_t max_entries, std::chrono::minutes forget_after)
+    : max_entries_(max_entries == 0 ? 1 : max_entries), forget_after_(forget_after) {}
+
+unsigned LoginFailures::Table::bump(const std::string& key, platform::SteadyTime now,
+                                    size_t max_entries, std::chrono::minutes forget_after) {
+  auto it = entries.find(key);
+  if (it == entries.end()) {
+    while (entries.size() >= max_entries) erase(order.front());
+    it = entries.emplace(key, Entry{}).first;
+    it->second.pos = order.insert(order.end(), key);
+  } else {
+    order.splice(order.end(), order, it->second.pos);
+    if (now - it->second.last >= forget_after) it->second.count = 0;
+  }
+  it->second.last = now;
+  return ++it->second.count;
+}
+
+void LoginFailures::Table::erase(const std::string& key) {
+  auto it = entries.find(key);
+  if (it == entries.end()) return;
+  order.erase(it->second.pos);
+  entries.erase(it);
+}
+
+unsigned LoginFailures::Table::count(const std::string& key, platform::SteadyTime now,
+                                     std::chrono::minutes forget_after) const {
+  auto it = entries.find(key);
+  if (it == entries.end() || now - it->second.last >= forget_after) return 0;
+  return it->second.count;
+}
+
+std::chrono::seconds LoginFailures::recordFailure(std::string_view account,
+                                                  std::string_view address) {
+  const platform::SteadyTime now = platform::monotonicNow();
+  std::scoped_lock lk(mu_);
+  unsigned a = accounts_.bump(platform::toLower(account), now, max_entries_, forget_after_);
+  unsigned b = addresses_.bump(addressKey(address), now, max_entries_, forget_after_);
+  return std::chrono::seconds(std::min(std::max(a, b), kMaxFailureDelaySeconds));
+}
+
+void LoginFailures::recordSuccess(std::string_view account, std::string_view address) {
+  std::scoped_lock lk(mu_);
+  accounts_.erase(platform::toLower(account));
+  addresses_.erase(addressKey(address));
+}
+
+unsigned LoginFailures::accountFailures(std::string_view account) const {
+  std::scoped_lock lk(mu_);
+  return accounts_.count(platform::toLower(account), platform::monotonicNow(), forget_after_);
+}
+
+unsigned LoginFailures::addressFailures(std::string_view address) const {
+  std::scoped_lock lk(mu_);
+  return addresses_.count(addressKey(address), platform::monotonicNow(), forget_after_);
+}
+
+void LoginFailures::clear() {
+  std::scoped_lock lk(mu_);
+  accounts_ = Table{};
+  addresses_ = Table{};
+}
+
+LoginFailures& loginFailures() {
+  static LoginFailures failures;
+  return failures;
 }
 
 std::string authenticationRealm() {
@@ -208,12 +280,8 @@ std::string localSystemAccessCode() {
 }
 
 void resetWebAuthForTesting() {
-  g_failures.store(0);
+  loginFailures().clear();
   webAccountCache().clear();
-}
-
-unsigned authenticationFailureCount() {
-  return g_failures.load();
 }
 
 }  // namespace vek::http

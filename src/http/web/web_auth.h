@@ -12,15 +12,21 @@
 //    "*") and the password matches without regard to case.
 // Accounts are read through a cache whose copies are used for 59 seconds.
 //
-// A refusal that named a user raises a process-wide failure counter and
-// holds the connection thread for that many seconds (at most 100; a
-// shutdown ends the wait); the next acceptance resets it. Concurrent
-// failures may race on the counter; its exact value does not matter.
+// A refusal that named a user counts a failure for that account name (any
+// address) and for the client's address (any account; IPv6 by its /64), and
+// its answer is held back by the larger of the two counts in seconds (at
+// most 100): the caller parks the connection on a timer (no thread waits).
+// An acceptance resets only its own account's and address's counts, so an
+// attacker who owns an account cannot clear the count of the one he
+// guesses at. Counts are forgotten an hour after their last failure, and
+// at most kMaxFailureEntries names and addresses are remembered (the least
+// recently failed go first).
 //
 // Thread-safe.
 #pragma once
 
 #include <chrono>
+#include <list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -41,6 +47,7 @@ inline constexpr std::string_view kLocalSystemUser = "localsystem";
 inline constexpr std::string_view kLocalSystemAccessFile = "LOCALSYS.KEY";
 inline constexpr std::string_view kDefaultRealm = "Vek SMS/MMS Gateway";
 inline constexpr unsigned kMaxFailureDelaySeconds = 100;
+inline constexpr size_t kMaxFailureEntries = 100000;
 
 // The user a request runs as.
 struct WebUser {
@@ -55,9 +62,51 @@ struct WebUser {
 struct AuthResult {
   bool accepted = false;
   WebUser user;
+  // A refusal: how long its answer is held back (the failed-login delay).
+  std::chrono::seconds delay{0};
 };
 
 AuthResult authenticateWebRequest(const Connection& conn, const Request& request, bool web_auth);
+
+// The request names credentials in its head: an "Authorization: Basic"
+// header, or `User`/`Password` in the request line.
+bool headCarriesCredentials(const Request& head);
+
+// Failed logins by account name and by client address (see the top).
+class LoginFailures {
+ public:
+  explicit LoginFailures(size_t max_entries = kMaxFailureEntries,
+                         std::chrono::minutes forget_after = std::chrono::minutes(60));
+  // Counts one failure; the delay for its answer.
+  std::chrono::seconds recordFailure(std::string_view account, std::string_view address);
+  void recordSuccess(std::string_view account, std::string_view address);
+  unsigned accountFailures(std::string_view account) const;
+  unsigned addressFailures(std::string_view address) const;
+  void clear();
+
+ private:
+  // Counters by key, the least recently failed first in `order`.
+  struct Table {
+    struct Entry {
+      unsigned count = 0;
+      platform::SteadyTime last;
+      std::list<std::string>::iterator pos;
+    };
+    std::unordered_map<std::string, Entry> entries;
+    std::list<std::string> order;
+    unsigned bump(const std::string& key, platform::SteadyTime now, size_t max_entries,
+                  std::chrono::minutes forget_after);
+    void erase(const std::string& key);
+    unsigned count(const std::string& key, platform::SteadyTime now,
+                   std::chrono::minutes forget_after) const;
+  };
+  const size_t max_entries_;
+  const std::chrono::minutes forget_after_;
+  mutable std::mutex mu_;
+  Table accounts_;
+  Table addresses_;
+};
+LoginFailures& loginFailures();
 
 // The realm of the 401 answer: `HostName` of section MMSC in "MMSC.INI",
 // else kDefaultRealm; quotes, backslashes and control characters dropped.
@@ -96,8 +145,7 @@ class AccountCache {
 };
 AccountCache& webAccountCache();
 
-// Tests: the failure counter back to 0 and an empty account cache.
+// Tests: no failures counted and an empty account cache.
 void resetWebAuthForTesting();
-unsigned authenticationFailureCount();
 
 }  // namespace vek::http

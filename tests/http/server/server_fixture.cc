@@ -1,9 +1,16 @@
 #include "server_fixture.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
 #include "foundation/service_state.h"
 #include "foundation/settings.h"
 #include "foundation/thread_registry.h"
 #include "hostlib/host.h"
+#include "http/server/event_loop.h"
 #include "http/server/listeners.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -31,8 +38,36 @@ Client::Client(uint16_t port, const std::string& from) {
   if (c.ok()) fd_ = std::move(c.value());
 }
 
+namespace {
+
+// Waits in real time (the server may be on a fake clock): 1 ready, 0 not
+// within `ms`, -1 error.
+int realPoll(int fd, short events, std::chrono::milliseconds ms) {
+  struct pollfd p = {fd, events, 0};
+  int r = ::poll(&p, 1, static_cast<int>(ms.count()));
+  return r < 0 ? -1 : r;
+}
+
+std::chrono::milliseconds leftUntil(std::chrono::steady_clock::time_point deadline) {
+  return std::max(std::chrono::milliseconds(0),
+                  std::chrono::duration_cast<std::chrono::milliseconds>(
+                      deadline - std::chrono::steady_clock::now()));
+}
+
+}  // namespace
+
 bool Client::send(std::string_view data) {
-  return fd_.valid() && platform::sendAll(fd_.get(), data, 10000) == platform::IoStatus::kOk;
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (fd_.valid() && !data.empty()) {
+    ssize_t n = ::send(fd_.get(), data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      data.remove_prefix(static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+    if (realPoll(fd_.get(), POLLOUT, leftUntil(deadline)) <= 0) return false;
+  }
+  return fd_.valid();
 }
 
 std::optional<Response> Client::read(std::chrono::milliseconds timeout) {
@@ -46,14 +81,10 @@ std::optional<Response> Client::read(std::chrono::milliseconds timeout) {
       pending_.erase(0, c.length);
       return r;
     }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !fd_.valid()) return std::nullopt;
-    size_t got = 0;
-    if (platform::recvSome(fd_.get(), buf, sizeof buf, static_cast<int>(left.count()), &got) !=
-        platform::IoStatus::kOk)
-      return std::nullopt;
-    pending_.append(buf, got);
+    if (!fd_.valid() || realPoll(fd_.get(), POLLIN, leftUntil(deadline)) <= 0) return std::nullopt;
+    ssize_t n = ::recv(fd_.get(), buf, sizeof buf, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return std::nullopt;
+    if (n > 0) pending_.append(buf, static_cast<size_t>(n));
   }
 }
 
@@ -61,15 +92,16 @@ bool Client::closedByServer(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   char buf[4096];
   while (fd_.valid()) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    size_t got = 0;
-    auto st = platform::recvSome(fd_.get(), buf, sizeof buf, static_cast<int>(left.count()), &got);
-    if (st == platform::IoStatus::kClosed) return true;
-    if (st != platform::IoStatus::kOk) return false;
+    if (realPoll(fd_.get(), POLLIN, leftUntil(deadline)) <= 0) return false;
+    ssize_t n = ::recv(fd_.get(), buf, sizeof buf, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno == ECONNRESET)) return true;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
   }
   return false;
+}
+
+bool Client::quiet(std::chrono::milliseconds wait) {
+  return fd_.valid() && pending_.empty() && realPoll(fd_.get(), POLLIN, wait) == 0;
 }
 
 void ServerTest::SetUp() {
@@ -90,6 +122,8 @@ void ServerTest::TearDown() {
   foundation::wakeListeningSockets();
   EXPECT_TRUE(foundation::waitForWorkers(20s))
       << foundation::runningWorkerCount() << " threads still running";
+  scoped_clock_.reset();
+  fake_.reset();
   platform::resetShutdownForTesting();
   foundation::publishSettings(foundation::Settings{});
   foundation::setStartupFacts(foundation::StartupFacts{});
@@ -142,6 +176,20 @@ bool ServerTest::listeningOn(int which, uint16_t port, std::chrono::milliseconds
         return fd >= 0 && platform::localPort(fd) == port;
       },
       timeout);
+}
+
+platform::FakeClock& ServerTest::useFakeClock() {
+  fake_ = std::make_unique<platform::FakeClock>(platform::clock().now());
+  scoped_clock_ = std::make_unique<platform::ScopedClock>(fake_.get());
+  return *fake_;
+}
+
+void ServerTest::advance(std::chrono::milliseconds d) {
+  uint64_t before = serverStats().iterations;
+  fake_->advance(d);
+  // Two turns of the loop: the second began after the clock moved.
+  wakeEventLoop();
+  EXPECT_TRUE(awaitLoopTurn(before + 1, 5s));
 }
 
 bool ServerTest::makeCertificate() {

@@ -1,14 +1,17 @@
 // A web server started inside the test process: a fresh data directory with
 // its own "SMSGW.INI", the listener threads started the way the service
 // starts them, short listener waits, and a clean stop in TearDown. Plus a
-// small raw-socket HTTP client.
+// small raw-socket HTTP client whose waits are real time, so that it works
+// the same while the server runs on a fake clock.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/unique_fd.h"
 #include "support/test_support.h"
 
@@ -40,6 +43,8 @@ class Client {
     if (!send(request)) return std::nullopt;
     return read();
   }
+  // Nothing arrives (neither bytes nor the end) within `wait`.
+  bool quiet(std::chrono::milliseconds wait = std::chrono::milliseconds(100));
   void close() { fd_.reset(); }
 
  private:
@@ -63,8 +68,16 @@ class ServerTest : public ::testing::Test {
                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // Creates a self-signed "SSLCERT.PEM"/"SSLKEY.PEM"; false when openssl is missing.
   bool makeCertificate();
+  // Runs the server on a fake clock; call before starting a listener. The
+  // clock is removed in TearDown, after every server thread has ended.
+  platform::FakeClock& useFakeClock();
+  // Lets `d` pass on the fake clock and waits until the event loop has
+  // looked at the clock since.
+  void advance(std::chrono::milliseconds d);
 
   vek::testing::TempDir dir_;
+  std::unique_ptr<platform::FakeClock> fake_;
+  std::unique_ptr<platform::ScopedClock> scoped_clock_;
   uint16_t port_ = 0;
   std::string ini_;
 };
