@@ -1,7 +1,7 @@
 #include "links/link_protocol.h"
 
 #include "links/smpp_link.h"
-#include "protocols/link_libraries.h"
+#include "protocols/libraries/link_libraries.h"
 
 namespace vek::links {
 namespace {

@@ -7,8 +7,8 @@
 #include "foundation/settings.h"
 #include "hostlib/host.h"
 #include "links/link_socket.h"
-#include "protocols/link_libraries.h"
-#include "protocols/smpp_library.h"
+#include "protocols/libraries/link_libraries.h"
+#include "protocols/libraries/smpp_library.h"
 
 namespace vek::links {
 namespace {
