@@ -254,7 +254,8 @@ LinkSender::FileResult LinkSender::processFile(const std::string& directory,
   }
   const bool segment = queue::isOutboundSegmentName(name);
   if (segment && !queue::MayProcessSegmentFile(directory, name)) return FileResult::kSkipped;
-  auto claim = queue::QueueClaim::claim(opt_.queue_root, relative);
+  // An empty file is claimed too, and set aside below like any unsound one.
+  auto claim = queue::QueueClaim::claim(opt_.queue_root, relative, /*allow_empty=*/true);
   if (!claim.ok()) return FileResult::kSkipped;
   SendJob job;
   job.claim = std::move(claim.value());

@@ -357,6 +357,9 @@ TEST_F(ServerTest, WorkerThreadsAreReusedAndEndWhenIdle) {
     Client c(port_);
     EXPECT_TRUE(has(c.exchange("GET / HTTP/1.1\r\nConnection: close\r\n\r\n"), "Unknown request"));
     EXPECT_TRUE(c.closedByServer());
+    // The worker is back waiting for a job before the next client comes;
+    // otherwise a second one would start, rightly.
+    ASSERT_TRUE(clock.awaitWaiters(1, 5s));
   }
   // One worker served them all, next to the listener and the event loop.
   EXPECT_EQ(serverStats().worker_threads, 1u);

@@ -207,8 +207,8 @@ TEST_F(SubmitTranscriptTest, RequestsGiveTheRecordedAnswersAndFiles) {
   at.hour = 5;
   at.minute = 6;
   at.second = 7;
-  platform::FakeClock clock(platform::fromLocal(at));
-  platform::ScopedClock scoped(&clock);
+  // The fixture's clock outlives the server's threads, which wait on it.
+  useFakeClock().set(platform::fromLocal(at));
   fs::create_directories(dir_.file("DLists"));
   vek::testing::writeText(dir_.file("DLists/team.TXT"), "+111 Al\r\n222\r\n");
   ASSERT_TRUE(hostlib::SMSCMessageIdAdd("HTTP", "c-17", "0000ABCD", "alice", "+111", "+222"));
