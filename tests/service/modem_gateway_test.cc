@@ -65,7 +65,7 @@ class ModemOutsideTest : public ::testing::Test {
     if (!::getenv("VEKSMS_MODEM_TIME_SCALE")) shrinkModemWaits();
   }
   static constexpr const char* kGlobal =
-      "Debug=Yes\r\nInitRetryDelay=1\r\nInitRetryDelayMax=1\r\nRetryDelay=1\r\n"
+      "InitRetryDelay=1\r\nInitRetryDelayMax=1\r\nRetryDelay=1\r\n"
       "ReceiveSMS=Yes\r\n"
       "ShiftTables=1\r\n";
   // "SMSGW.INI" for modem links: `Modem<n>` per entry, each section with its keys.
@@ -79,9 +79,7 @@ class ModemOutsideTest : public ::testing::Test {
     return kGlobal + keys + sections;
   }
   static std::string recipient(int i) { return platform::format("+4670%07d", i); }
-  std::string debugLog(const Gateway& gw) const {
-    return readText(gw.data() + "/logs/SMSDEBUG.LOG");
-  }
+  static std::string debugLog(const ModemGateway& gw) { return gw.debugLog(); }
   static size_t occurrences(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
@@ -97,7 +95,7 @@ TEST_F(ModemOutsideTest, IpModemBehindLoginAndPinSendsEveryCodingAndReportsRecei
       {"--login-user", "gw", "--login-password", "s3cret", "--banner", "Welcome to the adapter",
        "--pin", "4321", "--status-reports", "--sr-delay", "100", "--send-delay", "0"});
   ASSERT_TRUE(sim.ready());
-  Gateway gw(dir_.path() + "gw");
+  ModemGateway gw(dir_.path() + "gw");
   gw.configure(links({{sim.linkName(), "Username=gw\r\nPassword=s3cret\r\nPIN=4321\r\n"}}));
   ASSERT_TRUE(gw.start());
 
@@ -174,7 +172,7 @@ TEST_F(ModemOutsideTest, SerialModemAt2400WithPinSendsAndStoresInterleavedMessag
                      {"--only-baud", "2400", "--pin", "1234", "--mo", "5", "--interleave",
                       "--mo-delay", "200", "--mo-interval", "150", "--send-delay", "0"});
   ASSERT_TRUE(sim.ready());
-  Gateway gw(dir_.path() + "gw");
+  ModemGateway gw(dir_.path() + "gw");
   gw.configure(links({{sim.linkName(), "PIN=1234\r\nReceiveTo=Direct\r\n"}}));
   ASSERT_TRUE(gw.start());
   HttpClient http(gw.webPort());
@@ -210,7 +208,7 @@ TEST_F(ModemOutsideTest, SilenceAndHangUpAreRecoveredAndTheQueuedMessagesGoOut) 
     args.insert(args.end(), {"--faults-once", "--send-delay", "0"});
     ModemSimulator sim(dir_.path(), c.pty, args);
     ASSERT_TRUE(sim.ready());
-    Gateway gw(dir_.path() + "gw-" + std::to_string(c.pty));
+    ModemGateway gw(dir_.path() + "gw-" + std::to_string(c.pty));
     gw.configure(links({{sim.linkName(), ""}}));
     ASSERT_TRUE(gw.start());
     HttpClient http(gw.webPort());
@@ -238,7 +236,7 @@ TEST_F(ModemOutsideTest, TwoModemsShareOneQueueThroughRefusalsAndAHangUp) {
   ModemSimulator b(dir_.path(), false,
                    {"--drop-after", "42", "--faults-once", "--send-delay", "0"});
   ASSERT_TRUE(a.ready() && b.ready());
-  Gateway gw(dir_.path() + "gw");
+  ModemGateway gw(dir_.path() + "gw");
   gw.configure(links({{a.linkName(), ""}, {b.linkName(), ""}}));
   ASSERT_TRUE(gw.start());
   HttpClient http(gw.webPort());

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "outside.h"
@@ -106,5 +107,60 @@ inline std::vector<std::string> filesUnder(const std::string& dir, const std::st
   }
   return out;
 }
+
+// A gateway on its own data directory and web port, with its debug log on
+// (the checks read it). The program copies every debug line to its standard
+// error, a pipe to this process: a thread keeps reading it, or a long run
+// would fill the pipe and stall the gateway's threads.
+class ModemGateway {
+ public:
+  explicit ModemGateway(std::string data) : data_(std::move(data)), web_port_(freeTcpPort()) {
+    EXPECT_TRUE(platform::makeDirectories(data_).ok());
+  }
+  ~ModemGateway() { stop(); }
+  void configure(const std::string& text) {
+    std::string ini = "[SMSGW]\r\nWebPort=" + std::to_string(web_port_) +
+                      "\r\nIPAddress=127.0.0.1\r\nDebug=Yes\r\n" + text;
+    EXPECT_TRUE(platform::writeFileAtomic(data_ + "/SMSGW.INI", ini).ok());
+  }
+  bool start() {
+    process_ = std::make_unique<GatewayProcess>(data_);
+    if (!process_->start()) return false;
+    draining_ = true;
+    drain_ = std::thread([this] {
+      while (draining_) {
+        (void)process_->output();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    });
+    return waitUntil([&] { return events().find("service started.") != std::string::npos; }, 30s);
+  }
+  void stop() {
+    if (!process_) return;
+    if (process_->running()) process_->signal(SIGTERM);
+    draining_ = false;
+    if (drain_.joinable()) drain_.join();
+    // waitExit() reads the output itself while it waits.
+    int code;
+    if (!process_->waitExit(60s, &code)) {
+      process_->signal(SIGKILL);
+      process_->waitExit(10s, &code);
+    }
+    process_.reset();
+  }
+  uint16_t webPort() const { return web_port_; }
+  const std::string& data() const { return data_; }
+  std::string events() const { return readText(data_ + "/private/EVENTS.LOG"); }
+  std::string debugLog() const { return readText(data_ + "/logs/SMSDEBUG.LOG"); }
+  // Request files still queued (any depth).
+  std::vector<std::string> queued() const { return filesUnder(data_ + "/Q", "*.req"); }
+
+ private:
+  std::string data_;
+  uint16_t web_port_;
+  std::unique_ptr<GatewayProcess> process_;
+  std::thread drain_;
+  std::atomic<bool> draining_{false};
+};
 
 }  // namespace vek::testing
