@@ -1,5 +1,6 @@
 #include "links/link_protocol.h"
 
+#include "links/modem_link.h"
 #include "links/smpp_link.h"
 #include "protocols/libraries/link_libraries.h"
 
@@ -64,8 +65,11 @@ std::unique_ptr<LinkProtocol> makeLinkProtocol(std::string_view link_name) {
     case foundation::LinkKind::kCimd:
       return std::make_unique<UnavailableLink>(std::string(link_name), kind,
                                                protocols::LinkLibrary::kCimd);
+    case foundation::LinkKind::kModem:
+    case foundation::LinkKind::kIpModem:
+      return std::make_unique<ModemLink>(std::string(link_name));
     default:
-      // HTTP links, SDK links and modems get their sessions with their own issues.
+      // HTTP links and SDK links get their sessions with their own issues.
       return nullptr;
   }
 }

@@ -70,6 +70,7 @@ struct LinkKnobs {
   bool wdp_merge = false;                             // long binary messages sent whole
   int32_t transmitters = 1, receivers = 1;            // connections of each direction
   bool single_connection = false;                     // transceiver on one connection
+  int32_t max_reconnect_wait_s = 0;                   // cap of the reconnect wait; 0: none
 };
 
 // Local results, 0xFFFF0000 and above (never on the wire). The values are
@@ -113,6 +114,13 @@ class LinkProtocol {
   virtual size_t outstanding() const = 0;
   virtual std::string errorText(uint32_t code) const = 0;
 
+  // Work of the kind's own around a queue pass (a modem session polls its
+  // storage and tests the modem between passes). beforePass() comes before
+  // every pass; afterPass() after it, with the number of files the pass
+  // looked at, and false from it ends the connection as broken.
+  virtual void beforePass() {}
+  virtual bool afterPass(size_t /*files_seen*/) { return true; }
+
  protected:
   explicit LinkProtocol(std::string link_name) : link_name_(std::move(link_name)) {}
 
@@ -121,7 +129,7 @@ class LinkProtocol {
 };
 
 // The implementation for a link's kind, or null when the kind has none yet
-// (HTTP links, modems and SDK links are driven elsewhere).
+// (HTTP links and SDK links are driven elsewhere).
 std::unique_ptr<LinkProtocol> makeLinkProtocol(std::string_view link_name);
 
 }  // namespace vek::links

@@ -633,11 +633,16 @@ ConnectionEnd LinkSender::run() {
   for (;;) {
     PassStats stats;
     ConnectionEnd e = ConnectionEnd::kNone;
-    if (opt_.role != LinkRole::kReceiveOnly) e = runPass(&stats);
+    if (opt_.role != LinkRole::kReceiveOnly) {
+      proto_.beforePass();
+      e = runPass(&stats);
+    }
     if (e == ConnectionEnd::kThrottleRestart) e = ConnectionEnd::kNone;
     if (e != ConnectionEnd::kNone) return e;
     if ((e = checkSettings()) != ConnectionEnd::kNone) return e;
     if (opt_.stand_down && opt_.stand_down()) return ConnectionEnd::kStandDown;
+    flushSent();
+    if (!proto_.afterPass(stats.files)) return ConnectionEnd::kConnectionError;
     if ((e = idle(stats)) != ConnectionEnd::kNone) return e;
     if (platform::shutdownRequested()) return ConnectionEnd::kStop;
   }

@@ -196,7 +196,9 @@ class SenderThread {
   // ends the wait at once (with the new settings loaded).
   bool reconnectWait() {
     if (failures_ == 0) return true;
-    const int64_t next = queue::NextConnectTime(failures_, link_);
+    int64_t next = queue::NextConnectTime(failures_, link_);
+    if (const int32_t cap = proto_->knobs().max_reconnect_wait_s; cap > 0)
+      next = std::min<int64_t>(next, platform::unixNow() + cap);
     auto last_check = platform::monotonicNow();
     while (platform::unixNow() < next) {
       if (!platform::sleepFor(kWaitSlice)) return false;

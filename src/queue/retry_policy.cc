@@ -231,6 +231,12 @@ FailureOutcome decideFailure(LinkKind kind, int32_t code, uint32_t retry_count, 
       if (RejectCode(kind, s, code)) return FailureOutcome::kRejected;
       if (expired) return FailureOutcome::kExpired;
       return at_max ? FailureOutcome::kMaxAttempts : FailureOutcome::kRetry;
+    case LinkKind::kModem:
+    case LinkKind::kIpModem:
+      // Retrying a message the modem can never send only delays its
+      // failure (and its failure receipt) by all the attempts.
+      if (code == kErrorModemUnsendable) return FailureOutcome::kUnsendable;
+      return at_max ? FailureOutcome::kMaxAttempts : FailureOutcome::kRetry;
     default:
       return at_max ? FailureOutcome::kMaxAttempts : FailureOutcome::kRetry;
   }

@@ -73,6 +73,9 @@ constexpr int32_t kErrorThrottled = 0x58;
 constexpr int32_t kErrorInvalidDestination = 0x0A;  // with 0x0B and 0x66: never sendable
 constexpr int32_t kErrorInvalidSource = 0x0B;
 constexpr int32_t kErrorInvalidMessage = 0x66;
+// Modem links: a message the modem can never send (a recipient that is no
+// number, data that does not fit a PDU). Above every +CMS/+CME number.
+constexpr int32_t kErrorModemUnsendable = 0x10000;
 
 constexpr std::string_view kNoRouteError = "Error:  No SMSC defined to route message";
 
@@ -130,7 +133,7 @@ enum class FailureOutcome {
   kRejected,     // the code is in the reject list
   kExpired,      // older than RetryMaxAge
   kMaxAttempts,  // retried RetryMaxAttempts times
-  kUnsendable,   // SMPP 0x0A, 0x0B or 0x66
+  kUnsendable,   // SMPP 0x0A, 0x0B or 0x66; a modem's kErrorModemUnsendable
 };
 inline bool isFinal(FailureOutcome o) {
   return o != FailureOutcome::kRetry;

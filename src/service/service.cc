@@ -17,6 +17,7 @@
 #include "hostlib/mms_notifications.h"
 #include "http/server/listeners.h"
 #include "http/web/web_auth.h"
+#include "links/modem_link.h"
 #include "platform/clock.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
@@ -34,6 +35,7 @@
 #include "service/console.h"
 #include "service/database_repair.h"
 #include "service/link_threads.h"
+#include "service/recovery.h"
 #include "service/thread_table.h"
 #include "tls/tls.h"
 
@@ -402,6 +404,8 @@ int runService(const ServiceOptions& options) {
   loadSharedLists();
   (void)foundation::takeRoutingDbResetRequest();
   readExtraHttpArgs();
+  // A modem link that keeps failing may reboot the machine (RebootOnModemError).
+  links::setServerRestartAction(&RestartLocalServer);
   // The internal "localsystem" login's access code for this run.
   if (auto st = http::initLocalSystemAccess(); !st.ok())
     DebugLogf("main", "Internal login unavailable: %s", st.message().c_str());

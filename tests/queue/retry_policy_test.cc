@@ -172,6 +172,9 @@ TEST_F(RetryPolicyTest, DecisionAfterAFailedSubmission) {
        FailureOutcome::kRetry},
       {"cimd too old", LinkKind::kCimd, 1, 0, true, s, FailureOutcome::kExpired},
       {"modem too old is retried", LinkKind::kModem, 1, 0, true, s, FailureOutcome::kRetry},
+      {"modem message never sendable", LinkKind::kIpModem, kErrorModemUnsendable, 0, false, s,
+       FailureOutcome::kUnsendable},
+      {"modem CMS 10 is just a failure", LinkKind::kModem, 10, 0, false, s, FailureOutcome::kRetry},
       {"http at the maximum", LinkKind::kHttp, 1, 20, false, s, FailureOutcome::kMaxAttempts},
   };
   for (const Case& c : cases)
