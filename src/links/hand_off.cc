@@ -3,7 +3,9 @@
 #include "foundation/debug_log.h"
 #include "foundation/directories.h"
 #include "foundation/service_state.h"
+#include "inbound/smpp_receive.h"
 #include "platform/strings.h"
+#include "protocols/libraries/smpp_library.h"
 #include "queue/queue_tree.h"
 #include "queue/request_writer.h"
 #include "reporting/counters.h"
@@ -73,7 +75,11 @@ platform::Status writeFailureReceipt(const queue::SMSMessage& m, std::string_vie
   return platform::Status();
 }
 
-void registerReceiveCallback(std::string_view) {}
+void registerReceiveCallback(std::string_view) {
+  const auto& lib = smpp::smppLibrary();
+  if (lib.SMPPSetReceiveMessageCallback)
+    lib.SMPPSetReceiveMessageCallback(&inbound::SMPPReceiveMessageCallback);
+}
 
 void startReceiverConnection(std::string_view, unsigned, int) {}
 

@@ -153,6 +153,9 @@ std::string joinedText(const std::vector<SMSMessage>& segments, const SMSMessage
   const bool seven_bit = encoding::DCSIsGSM7Bit(t.dcs);
   if (!seven_bit) w.text("Binary", t.Binary ? "1" : "0");
   w.yes("RecombineFlag");
+  // The two-way copy of a message an account already got stays a copy once
+  // joined: routed again, the account would get the message a second time.
+  w.yes("DuplicateMessageFor2Way", t.DuplicateMessageFor2Way);
   w.textIfSet("ReceivedSMSC", t.ReceivedSMSC);
   w.textIfSet("ServiceType", t.ServiceType);
   w.textIfSet("SMPPOptions", t.SMPPOptions);

@@ -30,8 +30,9 @@
 // reference 0x10000): the missing segments are created empty ("Stopped
 // waiting for %s") and the set is joined with what it has. The joined
 // message is a new "in" file (CreateQueueFile) built from the first
-// non-empty segment's keys, its header reduced to the application ports
-// (or dropped), "RecombineFlag=Yes" and the data of segments 1 to total in
+// non-empty segment's keys (a two-way copy's
+// "DuplicateMessageFor2Way=Yes" among them), its header reduced to the
+// application ports (or dropped), "RecombineFlag=Yes" and the data of segments 1 to total in
 // order; 7-bit segments that carry packed septets (Binary) are turned into
 // UTF-8 with their own header. Only after the joined file is published are
 // the copies deleted; a set that cannot be read or published stays for the

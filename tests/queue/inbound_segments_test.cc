@@ -27,10 +27,11 @@ class InboundSegmentsTest : public QueueTestBase {
 
   // Stores an inbound file with these keys; returns what the store did.
   SegmentStore store(const std::string& sender, const std::string& udh, const std::string& data,
-                     bool binary = false, std::string* path = nullptr) {
+                     bool binary = false, std::string* path = nullptr, bool two_way_copy = false) {
     RequestWriter w("[SMS-IN]");
     w.text("Sender", sender).text("PhoneNumber", "12345").textIfSet("UDH", udh).data(data);
     if (binary) w.text("Binary", "1");
+    w.yes("DuplicateMessageFor2Way", two_way_copy);
     SMSMessage m;
     parseSMSMessage(w.str(), &m, noRoute);
     return StoreInboundSegment(in_, m, w.str(), usa_, path);
@@ -64,13 +65,16 @@ TEST_F(InboundSegmentsTest, SegmentsArrivingOutOfOrderAreJoinedInNumberOrder) {
   EXPECT_EQ(r.joined, 0u);
   ASSERT_EQ(store("+4479", "050003420201", "Hello "), SegmentStore::kStored);
   // Packed 7-bit segments of another message, with application ports.
+  // The two-way copies of a message an account already got, with application ports.
   const std::string udh1 = "0B05040B8400000003070201", udh2 = "0B05040B8400000003070202";
-  ASSERT_EQ(store("+4480", udh2,
-                  encoding::PackGSMSeptetsToHex(encoding::UTF8ToGSMString("[two]"), 12), true),
-            SegmentStore::kStored);
-  ASSERT_EQ(store("+4480", udh1,
-                  encoding::PackGSMSeptetsToHex(encoding::UTF8ToGSMString("one@"), 12), true),
-            SegmentStore::kStored);
+  ASSERT_EQ(
+      store("+4480", udh2, encoding::PackGSMSeptetsToHex(encoding::UTF8ToGSMString("[two]"), 12),
+            true, nullptr, true),
+      SegmentStore::kStored);
+  ASSERT_EQ(
+      store("+4480", udh1, encoding::PackGSMSeptetsToHex(encoding::UTF8ToGSMString("one@"), 12),
+            true, nullptr, true),
+      SegmentStore::kStored);
 
   r = recombineAt(std::chrono::seconds(0));
   EXPECT_EQ(r.joined, 2u);
@@ -82,6 +86,8 @@ TEST_F(InboundSegmentsTest, SegmentsArrivingOutOfOrderAreJoinedInNumberOrder) {
   EXPECT_TRUE(out[0].RecombineFlag);
   EXPECT_EQ(out[0].UDH, "") << "no ports: the header is dropped";
   EXPECT_EQ(out[0].PhoneNumber, "12345");
+  EXPECT_FALSE(out[0].DuplicateMessageFor2Way);
+  EXPECT_TRUE(out[1].DuplicateMessageFor2Way) << "a joined two-way copy is not routed again";
   EXPECT_EQ(out[1].Data, "one@[two]") << "packed septets turned into text";
   EXPECT_EQ(out[1].UDH, "0605040B840000");
   EXPECT_FALSE(out[1].Binary);

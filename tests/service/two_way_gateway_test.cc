@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <set>
 
 #include "gateway_process.h"
 #include "platform/files.h"
@@ -204,52 +205,95 @@ TEST_F(TwoWayGatewayTest, MailCommandsLeaveSpoolFilesAnSmtpSinkAccepts) {
   smtp->kill();
 }
 
-// Receipts over a real SMPP link: needs the link sender threads (they bind,
-// submit and record the centre's ids). Enabled with
-// VEKSMS_GATEWAY_RECEIPTS=1 once they are in the gateway.
+// Receipts over real SMPP links: an account submits over HTTP asking for
+// receipts, the link sends to a message centre bound as a transceiver
+// (ReceiveSingleConnection=Yes), the centre's receipts come back on that
+// connection (or on the link's receive-only connection) and the receipt
+// thread matches them through the message-id store. Centres: smsc-sim.js
+// (receipted_message_id TLV and the text) and text_receipt_smsc.js beside
+// the inbound tests (the text only), each with decimal and hexadecimal
+// ids. VEKSMS_GATEWAY_RECEIPT_COUNT sets the messages per centre (default
+// 5).
 TEST_F(TwoWayGatewayTest, ReceiptsReachTheSubmittingAccountWithItsOwnId) {
   VEK_REQUIRE_ORACLES();
-  const char* enabled = ::getenv("VEKSMS_GATEWAY_RECEIPTS");
-  if (enabled == nullptr || std::string(enabled) != "1")
-    GTEST_SKIP() << "needs the SMPP link sender (set VEKSMS_GATEWAY_RECEIPTS=1)";
-  ASSERT_TRUE(runGateway({"--data-dir", data_, "user", "add", "alice", "--password", "pw",
-                          "--receive", "yes"})
-                  .exitedWith(0));
-  for (bool hex : {false, true}) {
+  const char* count_env = ::getenv("VEKSMS_GATEWAY_RECEIPT_COUNT");
+  const int count = count_env ? std::max(1, std::atoi(count_env)) : 5;
+  const std::string text_peer =
+      (fs::path(__FILE__).parent_path().parent_path() / "inbound" / "text_receipt_smsc.js")
+          .string();
+  constexpr const char* kTransceiver = "ReceiveSingleConnection=Yes\r\n";
+  struct Centre {
+    const char* name;
+    bool text_only;
+    bool hex;
+    const char* link_keys;
+  } centres[] = {
+      {"TLV, decimal ids", false, false, kTransceiver},
+      {"TLV, hex ids", false, true, kTransceiver},
+      {"text only, decimal ids", true, false, kTransceiver},
+      {"text only, hex ids", true, true, kTransceiver},
+      // The centre sends the receipts of a transmitter's messages to a
+      // receiver bound with the same name: here the link's second,
+      // receive-only connection.
+      {"transmitter and receive-only connections", false, false,
+       "TransmitterCount=1\r\nReceiverCount=2\r\n"},
+  };
+  int run = 0;
+  for (const Centre& c : centres) {
+    SCOPED_TRACE(c.name);
+    // A data directory of its own for each run (the start is recognised
+    // by the event log).
+    data_ = dir_.path() + "receipts" + std::to_string(++run);
+    ASSERT_TRUE(platform::makeDirectories(data_ + "/SMS-IN").ok());
+    ASSERT_TRUE(runGateway({"--data-dir", data_, "user", "add", "alice", "--password", "pw",
+                            "--receive", "yes"})
+                    .exitedWith(0));
     const uint16_t smsc_port = freePort();
     platform::ProcessOptions sim;
-    sim.argv = {"node",   oraclesDir() + "/node/smsc-sim.js",
-                "--port", std::to_string(smsc_port),
-                "--dlr",  "--max-seconds",
-                "120"};
-    if (hex) sim.argv.push_back("--msgid-hex");
+    if (c.text_only) {
+      sim.argv = {"node", text_peer, "--port", std::to_string(smsc_port), "--max-seconds", "600"};
+      if (c.hex) sim.argv.push_back("--hex");
+      sim.extra_env = {"NODE_PATH=" + oraclesDir() + "/node/node_modules"};
+    } else {
+      sim.argv = {"node",   oraclesDir() + "/node/smsc-sim.js",
+                  "--port", std::to_string(smsc_port),
+                  "--dlr",  "--max-seconds",
+                  "600"};
+      if (c.hex) sim.argv.push_back("--msgid-hex");
+    }
     auto smsc = platform::ChildProcess::spawn(sim);
     ASSERT_TRUE(smsc.ok());
     ASSERT_TRUE(
         waitUntil([&] { return platform::connectTcp("127.0.0.1", smsc_port, 200).ok(); }, 10s));
     const std::string link = "SMPP - 127.0.0.1:" + std::to_string(smsc_port);
-    start("Modem1=" + link, "[" + link + "]\r\nUserName=gw\r\nPassword=pw\r\n");
+    // With web logins the request files name the submitting account.
+    start("WebAuth=Yes\r\nModem1=" + link,
+          "[" + link + "]\r\nUserName=gw\r\nPassword=pw\r\n" + c.link_keys);
     std::vector<std::string> ids;
-    for (int i = 0; i < 5; ++i) {
-      const std::string answer = httpGet(
-          port_, "/Send%20Text%20Message.htm?User=alice&Password=pw&PhoneNumber=%2B44770090000" +
-                     std::to_string(i) + "&Text=hello&ReceiptRequested=Yes");
+    for (int i = 0; i < count; ++i) {
+      const std::string answer =
+          httpGet(port_, "/Send%20Text%20Message.htm?User=alice&Password=pw&PhoneNumber=%2B4477" +
+                             platform::format("%07d", i) + "&Text=hello&ReceiptRequested=Yes");
       const size_t at = answer.find("MessageID=");
-      ASSERT_NE(at, std::string::npos) << answer;
+      ASSERT_NE(at, std::string::npos) << answer.substr(0, 600) << gateway_->output();
       ids.push_back(answer.substr(at + 10, answer.find(',', at) - at - 10));
     }
-    ASSERT_TRUE(
-        waitUntil([&] { return requestFiles(data_ + "/USERS/alice/Q").size() >= ids.size(); }, 60s))
+    const std::string alice_q = data_ + "/USERS/alice/Q";
+    const auto limit = 60s + std::chrono::milliseconds(50) * count;
+    ASSERT_TRUE(waitUntil([&] { return requestFiles(alice_q).size() >= ids.size(); }, limit))
         << gateway_->output();
-    for (const queue::SMSMessage& m : requestFiles(data_ + "/USERS/alice/Q")) {
-      EXPECT_NE(std::find(ids.begin(), ids.end(), m.ReceiptMessageId), ids.end());
+    std::set<std::string> seen;
+    for (const queue::SMSMessage& m : requestFiles(alice_q)) {
+      EXPECT_NE(std::find(ids.begin(), ids.end(), m.ReceiptMessageId), ids.end())
+          << m.ReceiptMessageId;
       EXPECT_EQ(m.Data.rfind("id:" + m.ReceiptMessageId + " ", 0), 0u) << m.Data;
+      EXPECT_NE(m.MessageFlags & queue::kFlagReceiptDelivered, 0) << m.Data;
+      seen.insert(m.ReceiptMessageId);
     }
+    EXPECT_EQ(seen.size(), ids.size()) << "one receipt per message";
     TearDown();
     gateway_.reset();
     smsc->kill();
-    std::error_code ec;
-    fs::remove_all(data_ + "/USERS/alice/Q", ec);
   }
 }
 
