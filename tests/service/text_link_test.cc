@@ -286,7 +286,10 @@ TEST_P(TextLinkOutsideTest, ThrottlingErrorsAndDroppedConnections) {
     for (const auto& r : sim->records())
       if (accepted(r)) ++ok[r.to];
     EXPECT_EQ(ok.size(), static_cast<size_t>(kCount));
-    for (const auto& [r, count] : ok) EXPECT_EQ(count, 1) << r;
+    // A submission the centre took but never answered before it dropped the
+    // connection goes again (the gateway cannot know it arrived).
+    const int most = sim == &dropping ? 2 : 1;
+    for (const auto& [r, count] : ok) EXPECT_LE(count, most) << r;
   }
   EXPECT_GT(throttling.records().size(), static_cast<size_t>(kCount));  // throttled answers came
   EXPECT_TRUE(a.queued("*.ERR").empty());
@@ -311,9 +314,13 @@ TEST(TextLinkKannelTest, EveryMessageIsAcceptedByTestCimd2) {
   platform::ProcessOptions o;
   o.argv = {binary,       "--port", std::to_string(port), "--user", "gw",
             "--password", "pw",     "--activity",         "1"};
+  o.output_path = dir.path() + "test_cimd2.out";  // it logs much; a pipe would fill
+  o.time_limit = std::chrono::minutes(5);
   auto centre = platform::ChildProcess::spawn(o);
   ASSERT_TRUE(centre.ok());
-  ASSERT_TRUE(waitUntil([&] { return platform::connectTcp("127.0.0.1", port, 200).ok(); }, 15s));
+  // It serves one client only: wait until its port is taken rather than
+  // connecting to it.
+  ASSERT_TRUE(waitUntil([&] { return !platform::listenTcp("127.0.0.1", port).ok(); }, 15s));
   const std::string link = "CIMD - 127.0.0.1:" + std::to_string(port);
   Gateway gw(dir.path() + "gw");
   gw.configure("InitRetryDelay=1\r\nInitRetryDelayMax=1\r\nRetryDelay=1\r\nModem1=" + link +
@@ -325,7 +332,9 @@ TEST(TextLinkKannelTest, EveryMessageIsAcceptedByTestCimd2) {
     const Sample& s = samples()[static_cast<size_t>(i) % samples().size()];
     ASSERT_FALSE(submitQuery(http, platform::format("4477%07d", i), s.query).empty());
   }
-  EXPECT_TRUE(waitUntil([&] { return gw.queued().empty(); }, 60s));
+  const std::string log = dir.path() + "test_cimd2.out";
+  EXPECT_TRUE(waitUntil([&] { return gw.queued().empty(); }, 60s))
+      << gw.queued().size() << " queued; centre: " << readText(log).substr(0, 3000);
   EXPECT_TRUE(gw.queued("*.ERR").empty());
   gw.stop();
   centre->kill();  // it ignores SIGTERM
