@@ -1,6 +1,7 @@
 #!/usr/bin/env node
 // Usage: node submit.js --port P --count N [--from 0] [--concurrency 16] [--out FILE]
 //          [--extra '&SMSCRoute=RA'] [--text-length 20] [--prefix 4477] [--max-seconds 600]
+//          [--text URL-ENCODED-TEXT]  (the same text for every message)
 //
 // HTTP submissions to the gateway on 127.0.0.1 over kept-alive connections:
 // recipient +<prefix><7-digit number> for numbers from..from+N-1, each with its
@@ -30,6 +31,7 @@ const t0 = Date.now();
 let next = 0, done = 0, accepted = 0, failed = 0;
 
 function text(n) {
+  if (a.text && a.text !== true) return a.text;
   const base = 'message+' + n;
   return textLength > base.length ? base + '+' + 'x'.repeat(textLength - base.length - 1) : base;
 }

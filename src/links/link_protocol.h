@@ -129,7 +129,9 @@ class LinkProtocol {
 };
 
 // The implementation for a link's kind, or null when the kind has none yet
-// (HTTP links and SDK links are driven elsewhere).
+// (HTTP links and SDK links are driven elsewhere). A kind whose protocol
+// library is absent still gets its object: its open() fails with the
+// library text, so the link shows as down like any that cannot connect.
 std::unique_ptr<LinkProtocol> makeLinkProtocol(std::string_view link_name);
 
 }  // namespace vek::links

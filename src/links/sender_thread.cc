@@ -17,6 +17,7 @@
 #include "links/link_sender.h"
 #include "links/outcome.h"
 #include "links/segment_lock.h"
+#include "links/text_link.h"
 #include "platform/files.h"
 #include "platform/shutdown.h"
 #include "platform/strings.h"
@@ -55,7 +56,16 @@ std::string genericErrorText(uint32_t code) {
 }
 
 ErrorTextFn errorTextFor(foundation::LinkKind kind) {
-  return kind == foundation::LinkKind::kSmpp ? &smpp::SMPPErrorText : &genericErrorText;
+  switch (kind) {
+    case foundation::LinkKind::kSmpp:
+      return &smpp::SMPPErrorText;
+    case foundation::LinkKind::kUcp:
+      return &ucpLinkErrorText;
+    case foundation::LinkKind::kCimd:
+      return &cimdLinkErrorText;
+    default:
+      return &genericErrorText;
+  }
 }
 
 int asyncCallbackThreads() {
