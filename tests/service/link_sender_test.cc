@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
@@ -11,6 +12,7 @@
 #include "hostlib/host.h"
 #include "hostlib/message_ids.h"
 #include "outside.h"
+#include "queue/request_file.h"
 
 namespace vek::testing {
 namespace {
@@ -321,6 +323,66 @@ TEST_F(LinkOutsideTest, ThreeLinksSplitTrafficByTheirRoutes) {
   EXPECT_EQ(got(a), want_a);
   EXPECT_EQ(got(b), want_b);
   EXPECT_EQ(got(c), want_c);
+}
+
+// What the centre sends back over the link (messages from phones, receipts
+// for what the gateway sent) reaches the account the routing table names,
+// each once, receipts under the gateway's own ids: stored on the receiver
+// connection's thread and, with AsyncReceiveMessages, by the receive workers.
+TEST_F(LinkOutsideTest, MessagesAndReceiptsFromTheCentreReachTheAccountOnce) {
+  const int kMo = 60, kSent = 10;
+  for (bool async : {false, true}) {
+    SCOPED_TRACE(async);
+    Simulator sim(dir_.path(),
+                  {"--mo", std::to_string(kMo), "--mo-interval", "2", "--mo-to", "4490", "--dlr"});
+    ASSERT_TRUE(sim.ready());
+    Gateway gw(dir_.path() + (async ? "async" : "inline"));
+    ASSERT_TRUE(runGateway({"--data-dir", gw.data(), "user", "add", "alice", "--password", "pw",
+                            "--receive", "yes"})
+                    .exitedWith(0));
+    const std::string global =
+        std::string(kFastBackOff) + "ReceiveSMS=Yes\r\n" +
+        (async ? "AsyncReceiveMessages=Yes\r\nAsyncCallbackThreads=2\r\n" : "");
+    gw.configure(links(global, {{sim.port(), "WindowSize=10\r\n"}}) +
+                 "[Inbound SMS Routing]\r\nalice=4490\r\n");
+    ASSERT_TRUE(gw.start());
+    HttpClient http(gw.webPort());
+    std::set<std::string> ids;
+    for (int i = 0; i < kSent; ++i)
+      ids.insert(http.submit("%2B" + recipient(i), "hello",
+                             "&User=alice&Password=pw&ReceiptRequested=Yes"));
+    ASSERT_EQ(ids.count(""), 0u);
+    const std::string q = gw.data() + "/USERS/alice/Q";
+    auto files = [&] {
+      std::vector<queue::SMSMessage> out;
+      std::error_code ec;
+      for (auto it = std::filesystem::recursive_directory_iterator(q, ec);
+           it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_regular_file() || it->path().extension() != ".req") continue;
+        queue::SMSMessage m;
+        queue::parseSMSMessage(readText(it->path().string()), &m,
+                               [](std::string_view) { return std::string(); });
+        out.push_back(m);
+      }
+      return out;
+    };
+    ASSERT_TRUE(waitUntil([&] { return files().size() >= size_t(kMo + kSent); }, 60s))
+        << files().size();
+    gw.stop();
+    sim.stop();
+    std::map<std::string, int> texts, receipts;
+    for (const auto& m : files()) {
+      if (m.ReceiptMessageId.empty())
+        ++texts[m.Data];
+      else
+        ++receipts[m.ReceiptMessageId];
+    }
+    for (int i = 0; i < kMo; ++i) EXPECT_EQ(texts["MO test " + std::to_string(i)], 1) << i;
+    EXPECT_EQ(texts.size(), size_t(kMo));
+    for (const auto& id : ids) EXPECT_EQ(receipts[id], 1) << id;
+    EXPECT_EQ(receipts.size(), ids.size());
+    EXPECT_EQ(jsonField(sim.summary(), "mo_acked"), std::to_string(kMo)) << sim.summary();
+  }
 }
 
 }  // namespace
