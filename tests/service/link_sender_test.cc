@@ -325,6 +325,44 @@ TEST_F(LinkOutsideTest, ThreeLinksSplitTrafficByTheirRoutes) {
   EXPECT_EQ(got(c), want_c);
 }
 
+// Centres that misbehave (scripts/outside/bad-smsc.py: its first submits
+// get garbage, generic_nack, half an answer or no answer at all): the link
+// reconnects and every message reaches the centre once. The script
+// scripts/outside/link_sender (case "bad") runs every misbehaviour.
+TEST_F(LinkOutsideTest, MisbehavingCentresLoseNoMessage) {
+  const std::string script =
+      (std::filesystem::path(__FILE__).parent_path() / "../../scripts/outside/bad-smsc.py")
+          .lexically_normal()
+          .string();
+  if (!platform::isRegularFile(script)) GTEST_SKIP() << "no " << script;
+  const int kCount = 8;
+  int round = 0;
+  for (const char* mode : {"garbage", "nack", "midpdu", "silent"}) {
+    SCOPED_TRACE(mode);
+    const uint16_t port = freeTcpPort();
+    const std::string log = dir_.path() + std::string("bad-") + mode + ".jsonl";
+    platform::ProcessOptions o;
+    o.argv = {"python3", script,  "--port", std::to_string(port), "--mode", mode, "--bad",
+              "2",       "--log", log,      "--max-seconds",      "120"};
+    auto centre = platform::ChildProcess::spawn(o);
+    ASSERT_TRUE(centre.ok());
+    ASSERT_TRUE(waitUntil([&] { return platform::connectTcp("127.0.0.1", port, 200).ok(); }, 15s));
+    Gateway gw(dir_.path() + "gw-" + mode);
+    const int window = round % 2 == 0 ? 0 : 5;
+    gw.configure(links(kFastBackOff, {{port, platform::format("WindowSize=%d\r\nCommandTimeout=2"
+                                                              "\r\nReceiverCount=0\r\n",
+                                                              window)}}));
+    ASSERT_TRUE(gw.start());
+    auto ids = submitMany(gw, 1000 * ++round, kCount);
+    EXPECT_TRUE(waitUntil([&] { return gw.queued().empty(); }, 60s)) << gw.queued().size();
+    gw.stop();
+    centre->kill();
+    auto counts = acceptedCounts(readSimLog(log));
+    EXPECT_EQ(counts.size(), ids.size());
+    for (const auto& [r, n] : counts) EXPECT_EQ(n, 1) << r;
+  }
+}
+
 // What the centre sends back over the link (messages from phones, receipts
 // for what the gateway sent) reaches the account the routing table names,
 // each once, receipts under the gateway's own ids: stored on the receiver
@@ -382,7 +420,8 @@ TEST_F(LinkOutsideTest, MessagesAndReceiptsFromTheCentreReachTheAccountOnce) {
     EXPECT_EQ(texts.size(), size_t(kMo)) << texts.begin()->first;
     for (const auto& id : ids) EXPECT_EQ(receipts[id], 1) << id;
     EXPECT_EQ(receipts.size(), ids.size());
-    EXPECT_EQ(platform::trim(jsonField(sim.summary(), "mo_acked")), std::to_string(kMo)) << sim.summary();
+    EXPECT_EQ(platform::trim(jsonField(sim.summary(), "mo_acked")), std::to_string(kMo))
+        << sim.summary();
   }
 }
 
