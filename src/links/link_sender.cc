@@ -277,11 +277,15 @@ LinkSender::FileResult LinkSender::processFile(const std::string& directory,
 // unlinks it. One that is still empty and linked under its name while this
 // thread holds its lock is no release in progress but an unsound request
 // (request files are published whole): it is set aside as ".BAD", so that
-// it is not listed again on every pass.
+// it is not listed again on every pass. Only once it has stayed empty for
+// a while: a file copied in by hand is empty for a moment before its text
+// arrives.
 bool LinkSender::setAsideIfEmpty(const std::string& relative) {
+  constexpr auto kEmptyFor = std::chrono::seconds(10);
   const std::string path = opt_.queue_root + relative;
   auto named = platform::statPath(path);
   if (!named || named->size != 0 || named->directory) return false;
+  if (platform::clock().now() - named->modified < kEmptyFor) return false;
   auto fd = platform::openLocked(path, O_RDONLY);
   if (!fd.ok()) return false;
   auto mine = platform::statFd(fd->get());

@@ -166,8 +166,15 @@ TEST_F(SenderTest, UnsoundFilesAreSetAsideAndTheLinkGoesOn) {
       {"norecipient", "[SMS]\r\nData=nobody\r\n"},
   };
   for (const auto& [name, content] : bad) request(std::string(name) + ".req", content);
+  // An empty file is set aside only once it has stayed empty for a while
+  // (one being copied in is empty for a moment).
+  ASSERT_TRUE(platform::setModifiedTime(root_ + "empty.req",
+                                        platform::clock().now() - std::chrono::minutes(1))
+                  .ok());
+  request("fresh.req", "");
   request("good.req", message("+447700900009"));
   pass();
+  EXPECT_TRUE(queued("fresh.req"));
   ASSERT_EQ(link_.sent.size(), 1u);
   EXPECT_EQ(link_.sent[0].request.recipient, "+447700900009");
   for (const auto& [name, content] : bad) {
