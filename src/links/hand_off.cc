@@ -1,78 +1,53 @@
 #include "links/hand_off.h"
 
 #include "foundation/debug_log.h"
-#include "foundation/directories.h"
-#include "foundation/service_state.h"
+#include "inbound/process_inbound.h"
+#include "inbound/rejection_receipt.h"
 #include "inbound/smpp_receive.h"
-#include "platform/strings.h"
+#include "links/smpp_receiver.h"
 #include "protocols/libraries/smpp_library.h"
-#include "queue/queue_tree.h"
-#include "queue/request_writer.h"
-#include "reporting/counters.h"
 
 namespace vek::links {
 namespace {
 
-// Cuts UTF-8 text after `n` characters.
-std::string firstCharacters(std::string_view text, size_t n) {
-  size_t i = 0;
-  for (size_t count = 0; i < text.size() && count < n; ++count) {
-    ++i;
-    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
-  }
-  return std::string(text.substr(0, i));
+constexpr auto kWorkersReady = std::chrono::seconds(60);
+
+// An account name as an extra-parameter value: ';' would start another item
+// and control characters a key line of their own, so the name ends there
+// (no account is named so; inbound routing then picks the account).
+std::string itemValue(std::string_view v) {
+  size_t end = 0;
+  while (end < v.size() && v[end] != ';' && static_cast<unsigned char>(v[end]) >= 0x20) ++end;
+  return std::string(v.substr(0, end));
 }
 
 }  // namespace
 
 platform::Status deliverToLocalUser(const queue::SMSMessage& m, std::string_view message_id) {
-  queue::SMSMessage in = m;
-  in.Inbound = true;
-  in.SMSCRoute.clear();
-  in.HasErrorDetail = false;
-  in.RetryCount = 0;
-  auto path =
-      queue::CreateQueueFile(foundation::inboundDirectory(), "in", queue::formatSMSMessage(in));
-  if (!path.ok()) return path.status();
+  inbound::InboundSMS in;
+  in.sender = m.Sender;
+  in.recipient = m.PhoneNumber;
+  in.udh = m.UDH;
+  in.data = m.Data;
+  in.pid = m.pid;
+  in.dcs = m.dcs;
+  in.flags = m.MessageFlags;
+  in.binary = m.Binary;
+  in.extra = "RouteToLocalUser=" + itemValue(m.RouteToLocalUser);
+  if (!m.SMPPOptions.empty()) in.smpp_options = m.SMPPOptions;
+  if (!m.ServiceType.empty()) in.service_type = m.ServiceType;
+  auto stored = inbound::ProcessInboundSMS(in);
+  if (!stored.ok()) return stored.status();
   foundation::DebugLogf("ProcessInboundSMS", "%.*s to local user %s as %s",
                         static_cast<int>(message_id.size()), message_id.data(),
-                        m.RouteToLocalUser.c_str(), path->c_str());
-  foundation::inboundEventA().set();
+                        m.RouteToLocalUser.c_str(), stored->path.c_str());
   return platform::Status();
 }
 
-std::string rejectionReceiptText(std::string_view message_id, const platform::CalendarTime& s,
-                                 const platform::CalendarTime& d, uint32_t error_code,
-                                 std::string_view text) {
-  return platform::format(
-             "id:%.*s sub:001 dlvrd:000 submit date:%02d%02d%02d%02d%02d done "
-             "date:%02d%02d%02d%02d%02d stat:REJECTD err:%03X text:",
-             static_cast<int>(message_id.size()), message_id.data(), s.year % 100, s.month, s.day,
-             s.hour, s.minute, d.year % 100, d.month, d.day, d.hour, d.minute, error_code & 0xFFF) +
-         firstCharacters(text, 19);
-}
-
-platform::Status writeFailureReceipt(const queue::SMSMessage& m, std::string_view message_id,
-                                     std::string_view link, uint32_t error_code,
-                                     platform::SystemTime created) {
-  queue::RequestWriter w("[SMS-IN]");
-  w.textIfSet("ModemName", link);
-  w.textIfSet("RouteToLocalUser", m.SubmitUser);
-  w.text("Sender", m.PhoneNumber);
-  w.text("PhoneNumber", m.Sender);
-  w.data(rejectionReceiptText(message_id, platform::toLocal(created), platform::localNow(),
-                              error_code, m.Binary ? std::string() : m.Data));
-  w.text("Binary", "0");
-  w.yes("ReceiptFailed");
-  w.text("ReceiptMessageId", message_id);
-  w.textIfSet("ServiceType", m.ServiceType);
-  w.textIfSet("Validity", m.Validity);
-  w.textIfSet("SMPPOptions", m.SMPPOptions);
-  auto path = queue::CreateQueueFile(foundation::inboundDirectory(), "rec", w.str());
-  if (!path.ok()) return path.status();
-  reporting::addToCounter(reporting::Counter::kReceived);
-  foundation::inboundEventB().set();
-  return platform::Status();
+platform::Status writeFailureReceipt(int fd, const std::string& path, const queue::SMSMessage& m,
+                                     std::string_view link, uint32_t error_code) {
+  auto written = inbound::writeFailureReceipt(fd, path, m, link, static_cast<int32_t>(error_code));
+  return written.ok() ? platform::Status() : written.status();
 }
 
 void registerReceiveCallback(std::string_view) {
@@ -81,12 +56,16 @@ void registerReceiveCallback(std::string_view) {
     lib.SMPPSetReceiveMessageCallback(&inbound::SMPPReceiveMessageCallback);
 }
 
-void startReceiverConnection(std::string_view, unsigned, int) {}
-
-bool startAsyncReceiveWorkers(std::string_view, int) {
-  return true;
+void startReceiverConnection(std::string_view link, unsigned link_number, int instance) {
+  startSmppReceiver(link, link_number, instance);
 }
 
-void stopReceivers(std::string_view, int) {}
+bool startAsyncReceiveWorkers(std::string_view link, int instance, int count) {
+  return startSmppReceiveWorkers(link, instance, count, kWorkersReady);
+}
+
+bool stopReceivers(std::string_view link, int instance, std::chrono::milliseconds bound) {
+  return stopSmppReceivers(link, instance, bound);
+}
 
 }  // namespace vek::links

@@ -2,17 +2,18 @@
 // function per hand-over, so that each part plugs in here when it lands.
 //
 //   deliverToLocalUser   a request whose recipient is a local account
-//                        (RouteToLocalUser) becomes an inbound file;
+//                        (RouteToLocalUser) goes through the inbound entry
+//                        (ProcessInboundSMS) like a received message;
 //   writeFailureReceipt  a message that failed for good and asked for a
-//                        receipt gets a rejection receipt ("REC" file);
+//                        receipt gets a rejection receipt (".rec" file);
 //   receive hooks        the receive callback, the separate receiver
 //                        connection and the asynchronous receive workers
-//                        of an SMPP link (no-ops until the receive side
-//                        exists; they report success so the sender goes on).
+//                        of an SMPP link.
 //
 // Thread-safe.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -21,33 +22,27 @@
 
 namespace vek::links {
 
-// Writes `m` as an inbound message ("[SMS-IN]", extension "in") into the
-// inbound directory and wakes the inbound threads. The caller deletes the
-// request only when this succeeded.
+// Hands `m` to ProcessInboundSMS with "RouteToLocalUser=<account>": the
+// account's queue when inbound routing confirms the account, else where
+// the routing table says. The caller deletes the request only when this
+// succeeded (the message is then on disk).
 platform::Status deliverToLocalUser(const queue::SMSMessage& m, std::string_view message_id);
 
-// The rejection receipt of a message that failed for good: "[SMS-IN]" with
-// the rejected message's recipient as sender, its sender as recipient,
-// "ReceiptFailed=Yes", "ReceiptMessageId=" the request's message id and the
-// text "id:<id> sub:001 dlvrd:000 submit date:<yyMMddhhmm> done
-// date:<yyMMddhhmm> stat:REJECTD err:<code %03X> text:<first 19
-// characters>" (dates in local time: the request's creation, now).
-platform::Status writeFailureReceipt(const queue::SMSMessage& m, std::string_view message_id,
-                                     std::string_view link, uint32_t error_code,
-                                     platform::SystemTime created);
-std::string rejectionReceiptText(std::string_view message_id, const platform::CalendarTime& submit,
-                                 const platform::CalendarTime& done, uint32_t error_code,
-                                 std::string_view text);
+// The rejection receipt of a message that failed for good and asked for one
+// (inbound/rejection_receipt.h): `fd` and `path` the claimed request file.
+platform::Status writeFailureReceipt(int fd, const std::string& path, const queue::SMSMessage& m,
+                                     std::string_view link, uint32_t error_code);
 
-// The receive side of an SMPP link.
+// The receive side of an SMPP link (smpp_receiver.h).
+// Makes the SMPP engine hand what it receives to the inbound processing.
 void registerReceiveCallback(std::string_view link);
 // Starts the separate receiver connection of instance `instance`.
 void startReceiverConnection(std::string_view link, unsigned link_number, int instance);
 // Starts `count` asynchronous receive workers and waits up to 60 s until
 // they are ready. True when they are.
-bool startAsyncReceiveWorkers(std::string_view link, int count);
+bool startAsyncReceiveWorkers(std::string_view link, int instance, int count);
 // At thread end: tells the receiver connection and the workers of `link`
-// to stop and waits up to 15 s for each.
-void stopReceivers(std::string_view link, int instance);
+// and `instance` to stop and waits up to `bound` for each. True when all ended.
+bool stopReceivers(std::string_view link, int instance, std::chrono::milliseconds bound);
 
 }  // namespace vek::links

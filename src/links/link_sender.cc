@@ -1,5 +1,7 @@
 #include "links/link_sender.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 
 #include "encoding/hex_text.h"
@@ -18,6 +20,7 @@
 #include "queue/queue_scan.h"
 #include "queue/queue_tree.h"
 #include "queue/retry_policy.h"
+#include "queue/routing_db.h"
 #include "queue/segment_order.h"
 
 namespace vek::links {
@@ -254,9 +257,11 @@ LinkSender::FileResult LinkSender::processFile(const std::string& directory,
   }
   const bool segment = queue::isOutboundSegmentName(name);
   if (segment && !queue::MayProcessSegmentFile(directory, name)) return FileResult::kSkipped;
-  // An empty file is claimed too, and set aside below like any unsound one.
-  auto claim = queue::QueueClaim::claim(opt_.queue_root, relative, /*allow_empty=*/true);
-  if (!claim.ok()) return FileResult::kSkipped;
+  auto claim = queue::QueueClaim::claim(opt_.queue_root, relative);
+  if (!claim.ok()) {
+    if (setAsideIfEmpty(relative)) return FileResult::kHandled;
+    return FileResult::kSkipped;
+  }
   SendJob job;
   job.claim = std::move(claim.value());
   job.directory = directory;
@@ -266,6 +271,45 @@ LinkSender::FileResult LinkSender::processFile(const std::string& directory,
   job.segment = segment;
   job.throttle_resubmits = throttle_resubmits;
   return processClaimed(job);
+}
+
+// A claim refuses an empty file, since a release empties a file before it
+// unlinks it. One that is still empty and linked under its name while this
+// thread holds its lock is no release in progress but an unsound request
+// (request files are published whole): it is set aside as ".BAD", so that
+// it is not listed again on every pass. Only once it has stayed empty for
+// a while: a file copied in by hand is empty for a moment before its text
+// arrives.
+bool LinkSender::setAsideIfEmpty(const std::string& relative) {
+  constexpr auto kEmptyFor = std::chrono::seconds(10);
+  const std::string path = opt_.queue_root + relative;
+  auto named = platform::statPath(path);
+  if (!named || named->size != 0 || named->directory) return false;
+  if (platform::clock().now() - named->modified < kEmptyFor) return false;
+  auto fd = platform::openLocked(path, O_RDONLY);
+  if (!fd.ok()) return false;
+  auto mine = platform::statFd(fd->get());
+  named = platform::statPath(path);
+  if (!mine || !named || mine->size != 0 || mine->inode != named->inode) return false;
+  std::string to = path;
+  size_t dot = to.rfind('.');
+  size_t slash = to.rfind('/');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) to.resize(dot);
+  to += ".BAD";
+  const std::string& link = proto_.linkName();
+  platform::Status st = platform::renamePath(path, to);
+  if (!st.ok()) {
+    foundation::DebugLogf(link, "Empty request file %s could not be set aside: %s", path.c_str(),
+                          st.message().c_str());
+    state_.unusable.insert(relative);
+    return false;
+  }
+  const std::string text = "Request file " + path + " set aside as " + to + ": empty";
+  foundation::DebugLog(link, text);
+  alertWarning(text);
+  queue::routingDatabase().remove(relative);
+  if (cfg_->stats) ++cfg_->stats->handled;
+  return true;
 }
 
 bool LinkSender::readClaimed(SendJob& job, std::string* text) {

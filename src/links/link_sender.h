@@ -123,6 +123,7 @@ class LinkSender {
   void refreshConfig();
   bool skipDirectory(const std::string& name) const;
   void processDirectory(const std::string& sub);
+  bool setAsideIfEmpty(const std::string& relative);
   FileResult processFile(const std::string& directory, const std::string& relative,
                          const std::string& name, uint32_t throttle_resubmits);
   FileResult processClaimed(SendJob& job);

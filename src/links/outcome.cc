@@ -116,9 +116,8 @@ void Outcomes::finalFailure(SendJob& job, uint32_t code, const std::string& erro
     foundation::DebugLogf(link_, "Error copy of %s: %s", job.name.c_str(), st.message().c_str());
   for (auto& m : job.merged) (void)queue::KeepErrorCopy(m.fd(), m.path());
   if (queue::failureReceiptWanted(job.msg.MessageFlags)) {
-    auto info = platform::statFd(job.claim.fd());
-    platform::Status r = writeFailureReceipt(job.msg, job.message_id, link_, code,
-                                             info ? info->born : platform::clock().now());
+    platform::Status r =
+        writeFailureReceipt(job.claim.fd(), job.claim.path(), job.msg, link_, code);
     if (!r.ok())
       foundation::DebugLogf(link_, "Failure receipt of %s: %s", job.name.c_str(),
                             r.message().c_str());

@@ -122,7 +122,7 @@ class SenderThread {
     const bool windowed = proto_->knobs().window > 0;
     if (windowed && smsgwFlag("AsyncReceiveMessages", false)) {
       receivers_started_ = true;
-      if (!startAsyncReceiveWorkers(link_, asyncCallbackThreads()))
+      if (!startAsyncReceiveWorkers(link_, arg_.instance, asyncCallbackThreads()))
         foundation::DebugLog(link_, "Asynchronous receive workers did not report ready");
     }
     if (windowed && foundation::settings()->SmppSubmitAsyncHelperThread)
@@ -139,7 +139,8 @@ class SenderThread {
         break;
       }
     }
-    if (receivers_started_) stopReceivers(link_, arg_.instance);
+    if (receivers_started_ && !stopReceivers(link_, arg_.instance, kStopBound))
+      foundation::DebugLog(link_, "Receivers did not stop in time");
     if (!window_->stopHelpers(kStopBound))
       foundation::DebugLog(link_, "Result helpers did not stop in time");
   }

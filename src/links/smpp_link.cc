@@ -7,6 +7,7 @@
 #include "foundation/settings.h"
 #include "hostlib/host.h"
 #include "links/link_socket.h"
+#include "links/smpp_receiver.h"
 #include "protocols/libraries/link_libraries.h"
 #include "protocols/libraries/smpp_library.h"
 
@@ -82,7 +83,8 @@ bool SmppLink::open(LinkRole role, std::string* failure) {
     return false;
   }
   auto address = foundation::linkAddress(linkName());
-  auto ports = foundation::parseLinkPorts(settings_.SenderPort);
+  auto ports =
+      foundation::parseLinkPorts(receiver_port_ ? settings_.ReceiverPort : settings_.SenderPort);
   SocketTarget target;
   target.label = "SMPP";
   target.host = address.host;
@@ -90,11 +92,13 @@ bool SmppLink::open(LinkRole role, std::string* failure) {
   target.bind_ip = settings_.BindIP;
   target.local_port = ports.local;
   target.use_tls = settings_.UseSSL;
+  if (receiver_port_) target.port_role = "receiver";
   tls::Stream stream;
   if (!openLinkSocket(target, &stream, failure)) return false;
 
   conn_ = std::make_unique<smpp::Connection>();
   conn_->setCommandTimeout(knobs_.command_timeout);
+  conn_->setAsyncReceive(smppReceiveWorkersRunning(linkName()));
   if (lib_.SMPPConnect(*conn_, std::move(stream), linkName(), target.host, target.port) !=
       smpp::status::kOk) {
     *failure = "SMPP Failure -- Unable to connect to SMPP server at " + target.host + ":" +

@@ -12,6 +12,10 @@
 // specified parameters:  <library text>". After the login the socket gets
 // its buffers (link_socket.h) and the protocol debug switch is set.
 //
+// While the link has asynchronous receive workers (smpp_receiver.h), the
+// connection queues what it receives for them instead of storing it on the
+// sender's thread.
+//
 // Asynchronous submits are offered when `WindowSize` is not 0, the library
 // has SMPPSubmitMessageAsync, and WDP merging does not force single
 // submissions.
@@ -56,6 +60,9 @@ class SmppLink final : public LinkProtocol {
   size_t outstanding() const override;
   std::string errorText(uint32_t code) const override;
 
+  // The separate receiver connection: `ReceiverPort` instead of `SenderPort`.
+  void useReceiverPort() { receiver_port_ = true; }
+
  private:
   void refreshKnobs();
 
@@ -64,6 +71,7 @@ class SmppLink final : public LinkProtocol {
   LinkKnobs knobs_;
   std::unique_ptr<smpp::Connection> conn_;
   uint8_t version_ = 0x34;
+  bool receiver_port_ = false;
 };
 
 }  // namespace vek::links

@@ -564,7 +564,7 @@ Result<UniqueFd> openLocked(const std::string& path, int flags, mode_t mode) {
   return fd;
 }
 
-Result<UniqueFd> claimFile(const std::string& path, bool allow_empty) {
+Result<UniqueFd> claimFile(const std::string& path) {
   auto fd = openLocked(path, O_RDWR);
   if (!fd.ok()) return fd;
   // The previous holder may have released the file between our listing (or
@@ -579,7 +579,7 @@ Result<UniqueFd> claimFile(const std::string& path, bool allow_empty) {
   constexpr unsigned kWanted = STATX_NLINK | STATX_SIZE | STATX_INO;
   struct statx by_fd, by_name;
   if (::statx(fd->get(), "", AT_EMPTY_PATH | kFresh, kWanted, &by_fd) != 0 ||
-      by_fd.stx_nlink == 0 || (by_fd.stx_size == 0 && !allow_empty) ||
+      by_fd.stx_nlink == 0 || by_fd.stx_size == 0 ||
       ::statx(AT_FDCWD, path.c_str(), kFresh, kWanted, &by_name) != 0 ||
       by_name.stx_ino != by_fd.stx_ino || by_name.stx_dev_major != by_fd.stx_dev_major ||
       by_name.stx_dev_minor != by_fd.stx_dev_minor) {

@@ -140,10 +140,8 @@ Result<UniqueFd> openLocked(const std::string& path, int flags, mode_t mode = 06
 // thread (or another gateway sharing the queue) at any moment: after the
 // lock is taken it checks that the file is still linked under the name and
 // not empty (a release truncates first), so a claim never wins a file that
-// was already sent. Status code ENOENT then. With `allow_empty` an empty file
-// still linked under its name is claimed: its holder's unlink failed, or it
-// was put there empty; a caller that sets unsound files aside wants it.
-Result<UniqueFd> claimFile(const std::string& path, bool allow_empty = false);
+// was already sent. Status code ENOENT then.
+Result<UniqueFd> claimFile(const std::string& path);
 // True when another open file description holds a flock on `path`.
 bool isLockedElsewhere(const std::string& path);
 // Truncate to 0, unlink, close, while still holding the lock.

@@ -7,10 +7,10 @@
 
 namespace vek::queue {
 
-platform::Result<QueueClaim> QueueClaim::claim(const std::string& root, const std::string& relative,
-                                               bool allow_empty) {
+platform::Result<QueueClaim> QueueClaim::claim(const std::string& root,
+                                               const std::string& relative) {
   std::string path = platform::joinPath(root, relative);
-  auto fd = platform::claimFile(path, allow_empty);
+  auto fd = platform::claimFile(path);
   if (!fd.ok()) return fd.status();
   return QueueClaim(std::move(fd.value()), std::move(path), relative);
 }

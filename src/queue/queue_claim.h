@@ -46,10 +46,7 @@ class QueueClaim {
 
   // Claims `root` + `relative`. Status code EWOULDBLOCK: another holder has
   // it; ENOENT: it is gone (or was released meanwhile).
-  // `allow_empty`: an empty file still named in the queue is claimed too
-  // (see platform::claimFile), for a sender that sets it aside.
-  static platform::Result<QueueClaim> claim(const std::string& root, const std::string& relative,
-                                            bool allow_empty = false);
+  static platform::Result<QueueClaim> claim(const std::string& root, const std::string& relative);
 
   bool held() const { return fd_.valid(); }
   int fd() const { return fd_.get(); }

@@ -7,6 +7,8 @@
 
 #include <set>
 
+#include "hostlib/accounts.h"
+#include "inbound/local_accounts.h"
 #include "link_env.h"
 #include "links/async_window.h"
 #include "links/outcome.h"
@@ -164,8 +166,15 @@ TEST_F(SenderTest, UnsoundFilesAreSetAsideAndTheLinkGoesOn) {
       {"norecipient", "[SMS]\r\nData=nobody\r\n"},
   };
   for (const auto& [name, content] : bad) request(std::string(name) + ".req", content);
+  // An empty file is set aside only once it has stayed empty for a while
+  // (one being copied in is empty for a moment).
+  ASSERT_TRUE(platform::setModifiedTime(root_ + "empty.req",
+                                        platform::clock().now() - std::chrono::minutes(1))
+                  .ok());
+  request("fresh.req", "");
   request("good.req", message("+447700900009"));
   pass();
+  EXPECT_TRUE(queued("fresh.req"));
   ASSERT_EQ(link_.sent.size(), 1u);
   EXPECT_EQ(link_.sent[0].request.recipient, "+447700900009");
   for (const auto& [name, content] : bad) {
@@ -281,18 +290,29 @@ TEST_F(SenderTest, RoutesDecideWhatThisLinkTakes) {
   request("nowhere.req", message("+44700000001", "SMSCRoute=NOWHERE\r\n"));
   request("mine.req", message("+44700000002"));
   request("local.req", message("+44700000003", "SMSCRoute=localuser:alice\r\n"));
+  // The local recipient is handed to inbound processing, which puts it in
+  // the account's queue: the account exists and receives.
+  ASSERT_TRUE(hostlib::openAccountStore(dir_.file("USERS.DB")).ok());
+  hostlib::Account alice;
+  alice.name = "alice";
+  alice.receive = true;
+  ASSERT_TRUE(hostlib::accountStore()->add(alice).ok());
+  ASSERT_TRUE(platform::makeDirectories(dir_.path() + "USERS/alice").ok());
+  vek::testing::writeText(dir_.path() + "USERS/alice/RECV.FLG", "");
+  inbound::forgetCachedAccounts();
   pass();
   EXPECT_EQ(recipients(), std::vector<std::string>{"+44700000002"});
   EXPECT_TRUE(queued("fr.req"));  // left for the link that serves FR
   EXPECT_FALSE(queued("nowhere.req"));
   EXPECT_TRUE(platform::isRegularFile(root_ + "nowhere.ERR"));
   EXPECT_FALSE(queued("local.req"));
-  auto in = platform::listDirectory(foundation::inboundDirectory(), "*.in");
+  const std::string alice_q = dir_.path() + "USERS/alice/Q/";
+  auto in = platform::listDirectory(alice_q, "*.req");
   ASSERT_EQ(in.size(), 1u);
   queue::SMSMessage m;
-  ASSERT_TRUE(queue::LoadSMSMessageFile(foundation::inboundDirectory() + in[0].name, &m));
-  EXPECT_EQ(m.RouteToLocalUser, "alice");
+  ASSERT_TRUE(queue::LoadSMSMessageFile(alice_q + in[0].name, &m));
   EXPECT_EQ(m.PhoneNumber, "+44700000003");
+  EXPECT_EQ(m.Data, "hello +44700000003");
 }
 
 TEST_F(SenderTest, AFailureForGoodWritesTheRejectionReceiptWhenOneWasAsked) {

@@ -29,13 +29,15 @@ class SenderThreadTest : public LinkEnv {
     LinkEnv::TearDown();
   }
   std::string linkFor(const TinySmsc& c) { return "SMPP - 127.0.0.1:" + std::to_string(c.port()); }
+  // The centre sees only the sending connection (ReceiverCount=0): the
+  // receiver connection is checked from outside against the simulator.
   void configure(const std::string& link, int window) {
-    vek::testing::writeText(
-        dir_.file("SMSGW.INI"),
-        "[SMSGW]\r\nModem1=" + link +
-            "\r\nInitRetryDelay=1\r\nInitRetryDelayMax=1\r\nRetryDelay=1\r\n"
-            "[" +
-            link + "]\r\nCommandTimeout=1\r\nWindowSize=" + std::to_string(window) + "\r\n");
+    vek::testing::writeText(dir_.file("SMSGW.INI"),
+                            "[SMSGW]\r\nModem1=" + link +
+                                "\r\nInitRetryDelay=1\r\nInitRetryDelayMax=1\r\nRetryDelay=1\r\n"
+                                "[" +
+                                link + "]\r\nCommandTimeout=1\r\nReceiverCount=0\r\nWindowSize=" +
+                                std::to_string(window) + "\r\n");
     hostlib::smsIni().invalidate();
     (void)queue::ReloadRouteTable();
   }
@@ -128,10 +130,10 @@ TEST_F(SenderThreadTest, ThreeFailedLoginsRaiseLinkDownAndTheNextLoginRestoresIt
 TEST_F(SenderThreadTest, ABackupLinkWorksOnlyWhileItsPrimaryIsDown) {
   TinySmsc smsc(TinySmsc::Mode::kGood);
   const std::string backup = linkFor(smsc), primary = "SMPP - primary.example:2775";
-  vek::testing::writeText(dir_.file("SMSGW.INI"), "[SMSGW]\r\nModem1=" + backup +
-                                                      "\r\nModem2=" + primary +
-                                                      "\r\nInitRetryDelay=1\r\n[" + backup +
-                                                      "]\r\nBackupForRoute=" + primary + "\r\n");
+  vek::testing::writeText(dir_.file("SMSGW.INI"),
+                          "[SMSGW]\r\nModem1=" + backup + "\r\nModem2=" + primary +
+                              "\r\nInitRetryDelay=1\r\n[" + backup +
+                              "]\r\nBackupForRoute=" + primary + "\r\nReceiverCount=0\r\n");
   hostlib::smsIni().invalidate();
   (void)queue::ReloadRouteTable();
   ASSERT_TRUE(queue::setLinkStatus(primary, "SMPP Failure -- Unable to connect").ok());

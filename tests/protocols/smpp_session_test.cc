@@ -426,21 +426,35 @@ TEST(SmppSessionTest, EnquireLinkAndUnbindAreAnsweredByEitherSide) {
   EXPECT_EQ(SMPPCheckLinkStatus(c2), 0);
 }
 
-TEST(SmppSessionTest, AsyncReceivingQueuesForTheWorkers) {
+TEST(SmppSessionTest, AsyncReceivingAnswersOnlyOnceAWorkerStoredTheMessage) {
   TestServer server({});
-  Inbox inbox;
+  // The store refuses "mo 1": the centre must hear a temporary error for it.
+  std::mutex mu;
+  std::vector<std::string> stored;
+  SMPPSetReceiveMessageCallback([&](const InboundMessage& m) {
+    if (m.data == "mo 1") return 0;
+    std::scoped_lock lk(mu);
+    stored.push_back(m.data);
+    return 1;
+  });
   Connection conn;
   conn.setAsyncReceive(true);
   ASSERT_EQ(connectAndBind(conn, server.port(), kBindTypeReceiver), 0u);
   for (int i = 0; i < 3; ++i)
     server.queueDeliver({"+1", "+2", 0, 0, "", "mo " + std::to_string(i), 0, false, ""});
+  // Queued for the workers and not answered while none has run.
+  for (int i = 0; i < 20; ++i) SMPPYield(conn, 0x34, 10ms, nullptr);
+  EXPECT_TRUE(server.deliverResults().empty());
+  std::atomic<int> n{0};
+  std::thread worker([&] {
+    for (int i = 0; i < 20 && n < 3; ++i) n += SMPPReceiveFromAsyncQ(conn.linkName(), 100ms);
+  });
   ASSERT_TRUE(yieldUntil(conn, [&] { return server.deliverResults().size() == 3; }));
-  EXPECT_EQ(inbox.size(), 0u);  // answered, not yet delivered
-  int n = 0;
-  for (int i = 0; i < 10 && n < 3; ++i) n += SMPPReceiveFromAsyncQ(conn.linkName(), 100ms);
+  worker.join();
   EXPECT_EQ(n, 3);
-  ASSERT_EQ(inbox.size(), 3u);
-  EXPECT_EQ(inbox.items[2].data, "mo 2");
+  EXPECT_EQ(server.deliverResults(), (std::vector<uint32_t>{0, status::kRxTAppn, 0}));
+  EXPECT_EQ(stored, (std::vector<std::string>{"mo 0", "mo 2"}));
+  SMPPSetReceiveMessageCallback(nullptr);
 }
 
 TEST(SmppSessionTest, TlsOnBothSides) {

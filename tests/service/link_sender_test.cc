@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
@@ -11,6 +12,7 @@
 #include "hostlib/host.h"
 #include "hostlib/message_ids.h"
 #include "outside.h"
+#include "queue/request_file.h"
 
 namespace vek::testing {
 namespace {
@@ -330,6 +332,106 @@ TEST_F(LinkOutsideTest, ThreeLinksSplitTrafficByTheirRoutes) {
   EXPECT_EQ(got(a), want_a);
   EXPECT_EQ(got(b), want_b);
   EXPECT_EQ(got(c), want_c);
+}
+
+// Centres that misbehave (scripts/outside/bad-smsc.py: its first submits
+// get garbage, generic_nack, half an answer or no answer at all): the link
+// reconnects and every message reaches the centre once. The script
+// scripts/outside/link_sender (case "bad") runs every misbehaviour.
+TEST_F(LinkOutsideTest, MisbehavingCentresLoseNoMessage) {
+  const std::string script =
+      (std::filesystem::path(__FILE__).parent_path() / "../../scripts/outside/bad-smsc.py")
+          .lexically_normal()
+          .string();
+  if (!platform::isRegularFile(script)) GTEST_SKIP() << "no " << script;
+  const int kCount = 8;
+  int round = 0;
+  for (const char* mode : {"garbage", "nack", "midpdu", "silent"}) {
+    SCOPED_TRACE(mode);
+    const uint16_t port = freeTcpPort();
+    const std::string log = dir_.path() + std::string("bad-") + mode + ".jsonl";
+    platform::ProcessOptions o;
+    o.argv = {"python3", script,  "--port", std::to_string(port), "--mode", mode, "--bad",
+              "2",       "--log", log,      "--max-seconds",      "120"};
+    auto centre = platform::ChildProcess::spawn(o);
+    ASSERT_TRUE(centre.ok());
+    ASSERT_TRUE(waitUntil([&] { return platform::connectTcp("127.0.0.1", port, 200).ok(); }, 15s));
+    Gateway gw(dir_.path() + "gw-" + mode);
+    const int window = round % 2 == 0 ? 0 : 5;
+    gw.configure(links(kFastBackOff, {{port, platform::format("WindowSize=%d\r\nCommandTimeout=2"
+                                                              "\r\nReceiverCount=0\r\n",
+                                                              window)}}));
+    ASSERT_TRUE(gw.start());
+    auto ids = submitMany(gw, 1000 * ++round, kCount);
+    EXPECT_TRUE(waitUntil([&] { return gw.queued().empty(); }, 60s)) << gw.queued().size();
+    gw.stop();
+    centre->kill();
+    auto counts = acceptedCounts(readSimLog(log));
+    EXPECT_EQ(counts.size(), ids.size());
+    for (const auto& [r, n] : counts) EXPECT_EQ(n, 1) << r;
+  }
+}
+
+// What the centre sends back over the link (messages from phones, receipts
+// for what the gateway sent) reaches the account the routing table names,
+// each once, receipts under the gateway's own ids: stored on the receiver
+// connection's thread and, with AsyncReceiveMessages, by the receive workers.
+TEST_F(LinkOutsideTest, MessagesAndReceiptsFromTheCentreReachTheAccountOnce) {
+  const int kMo = 60, kSent = 10;
+  for (bool async : {false, true}) {
+    SCOPED_TRACE(async);
+    Simulator sim(dir_.path(),
+                  {"--mo", std::to_string(kMo), "--mo-interval", "2", "--mo-to", "4490", "--dlr"});
+    ASSERT_TRUE(sim.ready());
+    Gateway gw(dir_.path() + (async ? "async" : "inline"));
+    ASSERT_TRUE(runGateway({"--data-dir", gw.data(), "user", "add", "alice", "--password", "pw",
+                            "--receive", "yes"})
+                    .exitedWith(0));
+    const std::string global =
+        std::string(kFastBackOff) + "ReceiveSMS=Yes\r\nWebAuth=Yes\r\n" +
+        (async ? "AsyncReceiveMessages=Yes\r\nAsyncCallbackThreads=2\r\n" : "");
+    gw.configure(links(global, {{sim.port(), "WindowSize=10\r\n"}}) +
+                 "[Inbound SMS Routing]\r\nalice=4490\r\n");
+    ASSERT_TRUE(gw.start());
+    HttpClient http(gw.webPort());
+    std::set<std::string> ids;
+    for (int i = 0; i < kSent; ++i)
+      ids.insert(http.submit("%2B" + recipient(i), "hello",
+                             "&User=alice&Password=pw&ReceiptRequested=Yes"));
+    ASSERT_EQ(ids.count(""), 0u);
+    const std::string q = gw.data() + "/USERS/alice/Q";
+    auto files = [&] {
+      std::vector<queue::SMSMessage> out;
+      std::error_code ec;
+      for (auto it = std::filesystem::recursive_directory_iterator(q, ec);
+           it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_regular_file() || it->path().extension() != ".req") continue;
+        queue::SMSMessage m;
+        queue::parseSMSMessage(readText(it->path().string()), &m,
+                               [](std::string_view) { return std::string(); });
+        out.push_back(m);
+      }
+      return out;
+    };
+    ASSERT_TRUE(waitUntil([&] { return files().size() >= size_t(kMo + kSent); }, 60s))
+        << files().size();
+    gw.stop();
+    sim.stop();
+    std::map<std::string, int> texts, receipts;
+    for (const auto& m : files()) {
+      if (m.ReceiptMessageId.empty())
+        ++texts[m.Data];
+      else
+        ++receipts[m.ReceiptMessageId];
+    }
+    // The simulator numbers its messages from 1.
+    for (int i = 1; i <= kMo; ++i) EXPECT_EQ(texts["MO test " + std::to_string(i)], 1) << i;
+    EXPECT_EQ(texts.size(), size_t(kMo)) << texts.begin()->first;
+    for (const auto& id : ids) EXPECT_EQ(receipts[id], 1) << id;
+    EXPECT_EQ(receipts.size(), ids.size());
+    EXPECT_EQ(platform::trim(jsonField(sim.summary(), "mo_acked")), std::to_string(kMo))
+        << sim.summary();
+  }
 }
 
 }  // namespace

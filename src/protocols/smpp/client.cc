@@ -1,5 +1,7 @@
 #include "protocols/smpp/client.h"
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -27,10 +29,27 @@ platform::Snapshot<ReceiveMessageCallback>& receiveCallback() {
   return cb;
 }
 
+// Answers to messages handed to the asynchronous receive queue. A worker
+// stores the message first and then leaves its answer here; the thread that
+// drives the connection sends it (only that thread writes to the stream).
+// One box per connection attempt: answers for a connection that has gone
+// are dropped, and the centre delivers those messages again.
+struct ReplyBox {
+  std::mutex mu;
+  std::vector<Pdu> ready;
+  std::atomic<size_t> waiting{0};  // queued, not answered yet
+};
+
+struct AsyncItem {
+  InboundMessage message;
+  Pdu response;
+  std::weak_ptr<ReplyBox> box;
+};
+
 struct AsyncQueue {
   std::mutex mu;
   std::condition_variable cv;
-  std::deque<InboundMessage> items;
+  std::deque<AsyncItem> items;
 };
 
 std::shared_ptr<AsyncQueue> asyncQueue(const std::string& link) {
@@ -55,6 +74,22 @@ class ClientSession final : public Session {
  public:
   ClientSession() : Session(Side::kClient) {}
   bool async_receive = false;
+  std::shared_ptr<ReplyBox> replies = std::make_shared<ReplyBox>();
+
+  // Sends the answers the workers left; the number sent.
+  int flushReplies() {
+    std::vector<Pdu> ready;
+    {
+      std::scoped_lock lk(replies->mu);
+      ready.swap(replies->ready);
+    }
+    for (const Pdu& p : ready) {
+      if (!alive()) break;
+      send(p);
+    }
+    return static_cast<int>(ready.size());
+  }
+  bool repliesDue() const { return replies->waiting.load() > 0; }
 
  protected:
   void onRequest(const Pdu& pdu) override {
@@ -88,15 +123,23 @@ class ClientSession final : public Session {
     }
     InboundMessage m = inboundFromPdu(pdu, name(), *currentOptionTable());
     if (async_receive) {
+      // Answered once a worker has stored it (flushReplies), never before:
+      // a message acknowledged and then lost would be gone for good.
       auto q = asyncQueue(name());
+      bool queued = false;
       {
         std::scoped_lock lk(q->mu);
-        if (q->items.size() >= kMaxAsyncQueue)
-          resp.command_status = status::kMsgQFul;
-        else
-          q->items.push_back(std::move(m));
+        if (q->items.size() < kMaxAsyncQueue) {
+          replies->waiting.fetch_add(1);
+          q->items.push_back(AsyncItem{std::move(m), resp, replies});
+          queued = true;
+        }
       }
-      q->cv.notify_one();
+      if (queued) {
+        q->cv.notify_one();
+        return;
+      }
+      resp.command_status = status::kMsgQFul;
     } else if (deliver(m) == 0) {
       resp.command_status = status::kRxTAppn;
     }
@@ -146,6 +189,7 @@ uint32_t SMPPConnect(Connection& conn, tls::Stream stream, const std::string& li
     stream = tls::Stream(std::move(*fd));
   }
   conn.impl().session.attach(std::move(stream), link_name);
+  conn.impl().session.replies = std::make_shared<ReplyBox>();
   if (protocolDebug())
     foundation::DebugLogf("SMPPConnect", "%s: connected to %s:%u", link_name.c_str(), host.c_str(),
                           port);
@@ -259,7 +303,30 @@ uint32_t SMPPSubmitMessageAsync(Connection& conn, uint8_t version, const std::st
 
 int SMPPYield(Connection& conn, uint8_t /*version*/, std::chrono::milliseconds wait,
               bool* connection_error) {
-  return conn.impl().session.yield(wait, connection_error);
+  ClientSession& s = conn.impl().session;
+  int handled = s.flushReplies();
+  if (!s.repliesDue())
+    return handled + s.yield(handled > 0 ? milliseconds(0) : wait, connection_error);
+  // Workers owe answers: wait in short slices so that each goes out soon
+  // after its message is stored (at most as many slices as fit in `wait`).
+  constexpr milliseconds kSlice{5};
+  const int64_t slices = std::max<int64_t>(1, wait / kSlice);
+  for (int64_t i = 0; i < slices; ++i) {
+    bool lost = false;
+    handled += s.yield(std::min(wait, kSlice), &lost);
+    handled += s.flushReplies();
+    if (lost) {
+      if (connection_error) *connection_error = true;
+      return 0;
+    }
+    if (handled > 0) break;
+    if (!s.repliesDue()) {
+      const milliseconds rest = wait - kSlice * (i + 1);
+      if (rest.count() > 0) handled += s.yield(rest, connection_error);
+      break;
+    }
+  }
+  return handled;
 }
 
 int SMPPCheckLinkStatus(Connection& conn) {
@@ -286,7 +353,7 @@ uint32_t SMPPUnbind(Connection& conn, uint8_t /*version*/) {
 
 int SMPPReceiveFromAsyncQ(const std::string& link_name, std::chrono::milliseconds wait) {
   auto q = asyncQueue(link_name);
-  std::deque<InboundMessage> batch;
+  std::deque<AsyncItem> batch;
   {
     std::unique_lock lk(q->mu);
     if (q->items.empty() && wait.count() > 0)
@@ -294,8 +361,13 @@ int SMPPReceiveFromAsyncQ(const std::string& link_name, std::chrono::millisecond
     batch.swap(q->items);
   }
   int n = 0;
-  for (const auto& m : batch) {
-    deliver(m);
+  for (auto& item : batch) {
+    item.response.command_status = deliver(item.message) != 0 ? status::kOk : status::kRxTAppn;
+    if (auto box = item.box.lock()) {
+      std::scoped_lock lk(box->mu);
+      box->ready.push_back(std::move(item.response));
+      box->waiting.fetch_sub(1);
+    }
     ++n;
   }
   return n;
