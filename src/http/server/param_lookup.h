@@ -3,7 +3,10 @@
 // whose "name=" occurs nowhere in it cannot be found by the reader, so
 // most of the thirty-odd names the send path asks for cost one substring
 // search instead of a full scan of the request line and body each.
-// Results are exactly requestParameter's.
+// Results are exactly requestParameter's. A request larger than
+// kCopyLimit is not copied (a large upload would otherwise take its size
+// again, beyond the body memory budget): its presence tests search the
+// request itself, ignoring case.
 //
 // A plain value over the caller's request text, which must outlive it;
 // one thread.
@@ -17,6 +20,8 @@ namespace vek::http {
 
 class ParamLookup {
  public:
+  static constexpr size_t kCopyLimit = 64u << 10;
+
   explicit ParamLookup(std::string_view msg);
 
   // requestParameter(msg, name, size).
@@ -29,7 +34,8 @@ class ParamLookup {
 
  private:
   std::string_view msg_;
-  std::string lower_;
+  std::string lower_;  // empty for a request over kCopyLimit
+  bool copied_ = false;
 };
 
 }  // namespace vek::http

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "hostlib/host.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/strings.h"
 
@@ -15,7 +16,7 @@ constexpr auto kRecheck = std::chrono::seconds(2);
 constexpr size_t kMaxTemplateBytes = 4u << 20;
 
 struct CachedTemplate {
-  std::chrono::steady_clock::time_point checked;
+  platform::SteadyTime checked;
   std::shared_ptr<const std::string> text;
 };
 
@@ -52,7 +53,7 @@ std::shared_ptr<const std::string> readTemplateFile(const std::string& path) {
 std::shared_ptr<const std::string> programTemplate(std::string_view name) {
   const std::string program = hostlib::GetRealProgramDirectory();
   const std::string key = program + "\n" + platform::toLower(name);
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = platform::monotonicNow();
   {
     std::scoped_lock lk(g_mu);
     auto it = g_cache.find(key);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "http/server/param_lookup.h"
+
 namespace vek::http {
 namespace {
 
@@ -53,6 +55,25 @@ TEST(ParamsTest, IndexedAndBodyOnlyReaders) {
   EXPECT_EQ(parameterNameAt(opts, "SMPPOption_", 2), "smppoption_B");
   EXPECT_EQ(parameterNameAt(opts, "SMPPOption_", 3), "SMPPOption_c");
   EXPECT_EQ(parameterNameAt(opts, "SMPPOption_", 4), std::nullopt);
+}
+
+// A request over the lookup's copy limit is searched in place: the
+// answers must not change with its size.
+TEST(ParamsTest, LookupAnswersAlikeForSmallAndLargeRequests) {
+  const std::string small = std::string(kPost) + "&PAD=";
+  const std::string large = small + std::string(ParamLookup::kCopyLimit, 'u');
+  for (const std::string& msg : {small, large}) {
+    ParamLookup lookup(msg);
+    SCOPED_TRACE(msg.size());
+    EXPECT_EQ(lookup.get("phonenumber"), "+4912345");
+    EXPECT_EQ(lookup.get("TEXT"), "from query");
+    EXPECT_EQ(lookup.get("sender"), "a b c");
+    EXPECT_EQ(lookup.get("Missing"), std::nullopt);
+    EXPECT_TRUE(lookup.mayHave("DATA"));
+    EXPECT_FALSE(lookup.mayHave("Host"));
+    EXPECT_TRUE(lookup.contains("content-LENGTH"));
+    EXPECT_FALSE(lookup.contains("no such text"));
+  }
 }
 
 }  // namespace
