@@ -22,7 +22,7 @@ namespace status = smpp::status;
 
 constexpr const char* kTag = "ThreadProcessSMPPConnection";
 // How long one wait for the bind lasts before the stop flag is looked at.
-constexpr milliseconds kBindSlice{1000};
+constexpr milliseconds kBindSlice{500};
 
 milliseconds until(platform::SteadyTime t, platform::SteadyTime now) {
   return std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(t - now));
@@ -91,6 +91,11 @@ bool ClientSession::login() {
   uint8_t version = 0;
   for (;;) {
     if (platform::shutdownRequested()) return false;
+    if (ticket_.evicted()) {
+      DebugLogf(kTag, "Connection from %s closed before its bind: its place went to a newcomer",
+                peer_.c_str());
+      return false;
+    }
     const auto now = platform::monotonicNow();
     if (now >= deadline) {
       DebugLogf(kTag, "No bind from %s within %lld seconds, connection closed", peer_.c_str(),
