@@ -254,6 +254,14 @@ TEST(DeliveryRulesTest, AnswersDecideTheQueuedFile) {
   EXPECT_EQ(deliveryParams(m),
             "SMPPOption_user_message_reference=7; ServiceType=WAP; SMSCRouteInfo=SMPP - centre; "
             "ReceiptMessageId=00000A1B");
+  // A receipt keeps the centre's receipted_message_id among its options:
+  // the client gets the gateway's id instead.
+  m.SMPPOptions = "SMPPOption_receipted_message_id=17;SMPPOption_message_state=2";
+  EXPECT_EQ(deliveryParams(m),
+            "SMPPOption_message_state=2; ServiceType=WAP; SMSCRouteInfo=SMPP - centre; "
+            "ReceiptMessageId=00000A1B");
+  m.MessageFlags = 0;  // not a receipt: the options pass as they are
+  EXPECT_EQ(deliveryParams(m).rfind("SMPPOption_receipted_message_id=17;", 0), 0u);
 }
 
 }  // namespace
