@@ -105,6 +105,7 @@ bool ClientSession::login() {
     uint32_t st = lib.SMPPServerWaitForLogin(conn_, std::min(kBindSlice, until(deadline, now)),
                                              &system_id, &password, &bind_id, &bind_type, &version);
     if (st == status::kOk) break;
+    if (ticket_.evicted()) continue;           // logged above
     if (st != status::kTimeout) return false;  // the client left
   }
 
@@ -230,10 +231,12 @@ void ClientSession::finish() {
     deliverer_.reset();
   }
   DebugLogf(kTag, "Releasing SMPP connection from %s", peer_.c_str());
+  // The ticket goes back before the socket closes: an eviction may shut
+  // the socket down only while its number is still this connection's.
+  ticket_.release();
   conn_.stream().close();
   flag_.remove();
   slot_.reset();
-  ticket_.release();
 }
 
 uint32_t ClientSession::onSubmit(const protocols::InboundMessage& m, std::string* message_id) {

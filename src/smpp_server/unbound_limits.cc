@@ -1,5 +1,7 @@
 #include "smpp_server/unbound_limits.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 
 namespace vek::smpp_server {
@@ -21,7 +23,7 @@ void UnboundTicket::release() {
   owner_ = nullptr;
 }
 
-UnboundTicket UnboundLimits::admit(std::string_view address, int per_address, int total) {
+UnboundTicket UnboundLimits::admit(std::string_view address, int per_address, int total, int fd) {
   std::string key(address);
   std::scoped_lock lk(mu_);
   auto it = by_address_.find(key);
@@ -34,7 +36,7 @@ UnboundTicket UnboundLimits::admit(std::string_view address, int per_address, in
   ++total_;
   const uint64_t serial = ++next_serial_;
   auto flag = std::make_shared<std::atomic<bool>>(false);
-  by_address_[key].emplace(serial, flag);
+  by_address_[key].emplace(serial, Waiting{flag, fd});
   return UnboundTicket(this, std::move(key), serial, std::move(flag));
 }
 
@@ -45,7 +47,10 @@ bool UnboundLimits::evictFromBusiest(size_t newcomer_holds) {
   }
   if (busiest == by_address_.end() || busiest->second.size() <= newcomer_holds) return false;
   auto oldest = busiest->second.begin();
-  oldest->second->store(true, std::memory_order_relaxed);
+  oldest->second.evicted->store(true, std::memory_order_relaxed);
+  // Wakes the session's wait for the bind; the socket stays open (and its
+  // number taken) until the session gives its ticket back.
+  if (oldest->second.fd >= 0) ::shutdown(oldest->second.fd, SHUT_RDWR);
   busiest->second.erase(oldest);
   if (busiest->second.empty()) by_address_.erase(busiest);
   ++leaving_;

@@ -9,7 +9,7 @@
 // When the total is reached, a newcomer from an address holding fewer
 // waiting connections than the busiest address takes the place of that
 // address's oldest one: the oldest ticket is marked evicted and its
-// session closes at its next look (within a second). So idle connections
+// socket shut down, so its session ends at once. So idle connections
 // from many addresses cannot lock out a client that is about to bind. At
 // most an eighth of the total may be leaving this way at once, so the
 // tickets held never exceed the total by more than that.
@@ -68,7 +68,9 @@ class UnboundLimits {
   // A ticket when `address` holds fewer than `per_address` and either all
   // addresses together hold fewer than `total` or a waiting connection of a
   // busier address can be evicted for it; an empty one otherwise.
-  UnboundTicket admit(std::string_view address, int per_address, int total);
+  // `fd` (when not -1) is the connection's socket, shut down on eviction:
+  // it must stay open until the ticket is given back.
+  UnboundTicket admit(std::string_view address, int per_address, int total, int fd = -1);
   int total() const;  // tickets held, those leaving included
   int of(std::string_view address) const;
 
@@ -83,8 +85,11 @@ class UnboundLimits {
   uint64_t next_serial_ = 0;
   // Per address, its waiting connections oldest first (evicted ones are
   // no longer listed).
-  std::unordered_map<std::string, std::map<uint64_t, std::shared_ptr<std::atomic<bool>>>>
-      by_address_;
+  struct Waiting {
+    std::shared_ptr<std::atomic<bool>> evicted;
+    int fd = -1;
+  };
+  std::unordered_map<std::string, std::map<uint64_t, Waiting>> by_address_;
 };
 
 }  // namespace vek::smpp_server
