@@ -138,8 +138,10 @@ bool ClientSession::login() {
   }
 
   state_.backoff.reset();
-  if (lib.SMPPServerAcceptLogin(conn_, bind_id, bind_type, version) != status::kOk) return false;
+  // Bound from here: the place among the waiting connections goes back
+  // before the client hears of it, so its next connection finds it free.
   ticket_.release();
+  if (lib.SMPPServerAcceptLogin(conn_, bind_id, bind_type, version) != status::kOk) return false;
   // The link's socket options: no-delay when configured, and keep-alive so
   // that a peer that vanished without a word is noticed.
   if (settings_.no_delay) platform::setNoDelay(conn_.stream().fd());
