@@ -22,7 +22,7 @@ namespace status = smpp::status;
 
 constexpr const char* kTag = "ThreadProcessSMPPConnection";
 // How long one wait for the bind lasts before the stop flag is looked at.
-constexpr milliseconds kBindSlice{1000};
+constexpr milliseconds kBindSlice{500};
 
 milliseconds until(platform::SteadyTime t, platform::SteadyTime now) {
   return std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(t - now));
@@ -91,6 +91,11 @@ bool ClientSession::login() {
   uint8_t version = 0;
   for (;;) {
     if (platform::shutdownRequested()) return false;
+    if (ticket_.evicted()) {
+      DebugLogf(kTag, "Connection from %s closed before its bind: its place went to a newcomer",
+                peer_.c_str());
+      return false;
+    }
     const auto now = platform::monotonicNow();
     if (now >= deadline) {
       DebugLogf(kTag, "No bind from %s within %lld seconds, connection closed", peer_.c_str(),
@@ -100,6 +105,7 @@ bool ClientSession::login() {
     uint32_t st = lib.SMPPServerWaitForLogin(conn_, std::min(kBindSlice, until(deadline, now)),
                                              &system_id, &password, &bind_id, &bind_type, &version);
     if (st == status::kOk) break;
+    if (ticket_.evicted()) continue;           // logged above
     if (st != status::kTimeout) return false;  // the client left
   }
 
@@ -132,8 +138,10 @@ bool ClientSession::login() {
   }
 
   state_.backoff.reset();
-  if (lib.SMPPServerAcceptLogin(conn_, bind_id, bind_type, version) != status::kOk) return false;
+  // Bound from here: the place among the waiting connections goes back
+  // before the client hears of it, so its next connection finds it free.
   ticket_.release();
+  if (lib.SMPPServerAcceptLogin(conn_, bind_id, bind_type, version) != status::kOk) return false;
   // The link's socket options: no-delay when configured, and keep-alive so
   // that a peer that vanished without a word is noticed.
   if (settings_.no_delay) platform::setNoDelay(conn_.stream().fd());
@@ -225,10 +233,12 @@ void ClientSession::finish() {
     deliverer_.reset();
   }
   DebugLogf(kTag, "Releasing SMPP connection from %s", peer_.c_str());
+  // The ticket goes back before the socket closes: an eviction may shut
+  // the socket down only while its number is still this connection's.
+  ticket_.release();
   conn_.stream().close();
   flag_.remove();
   slot_.reset();
-  ticket_.release();
 }
 
 uint32_t ClientSession::onSubmit(const protocols::InboundMessage& m, std::string* message_id) {

@@ -49,12 +49,23 @@ Verdict verdictFor(uint32_t result) {
 
 std::string deliveryParams(const queue::SMSMessage& msg) {
   std::string params;
-  appendParam(&params, msg.SMPPOptions);
+  const bool receipt = (msg.MessageFlags & queue::kFlagIsReceipt) && !msg.ReceiptMessageId.empty();
+  if (!receipt) {
+    appendParam(&params, msg.SMPPOptions);
+  } else {
+    // A receipt from a link keeps the centre's receipted_message_id among
+    // its options; an option given by name would replace the id the engine
+    // puts there, and the client knows the message by the gateway's id.
+    for (const auto& item : platform::split(msg.SMPPOptions, ";")) {
+      std::string_view it = platform::trim(item);
+      std::string_view key = platform::trim(it.substr(0, it.find('=')));
+      if (!platform::equalsNoCase(key, "SMPPOption_receipted_message_id")) appendParam(&params, it);
+    }
+  }
   if (!msg.ServiceType.empty()) appendParam(&params, "ServiceType=" + msg.ServiceType);
   const std::string& route = !msg.SMSCRoute.empty() ? msg.SMSCRoute : msg.ModemName;
   if (!route.empty()) appendParam(&params, "SMSCRouteInfo=" + route);
-  if ((msg.MessageFlags & queue::kFlagIsReceipt) && !msg.ReceiptMessageId.empty())
-    appendParam(&params, "ReceiptMessageId=" + msg.ReceiptMessageId);
+  if (receipt) appendParam(&params, "ReceiptMessageId=" + msg.ReceiptMessageId);
   return params;
 }
 

@@ -184,7 +184,7 @@ bool handOffConnection(ServerState& state, platform::UniqueFd fd, std::string ad
   const ListenerSpec& l = tls ? kTls : kPlain;
   const ServerSettings s = loadServerSettings();
   Accepted a;
-  a.ticket = state.unbound.admit(address, s.max_unbound_per_address, s.max_unbound);
+  a.ticket = state.unbound.admit(address, s.max_unbound_per_address, s.max_unbound, fd.get());
   if (!a.ticket.held()) {
     DebugLogf(l.tag, "Connection from %s refused: too many connections waiting to bind",
               address.c_str());

@@ -84,6 +84,27 @@ long long statusKb(pid_t pid, const char* key) {
   return at == std::string::npos ? -1 : std::atoll(s.c_str() + at + std::strlen(key) + 1);
 }
 
+// A transmitter bind followed by `count` submit_sm, as one block of bytes
+// (a client that sends without waiting for answers).
+std::string bindAndSubmits(uint32_t count, const std::string& recipient) {
+  platform::ByteWriter w;
+  smpp::Pdu p;
+  p.command_id = smpp::cmd::kBindTransmitter;
+  p.sequence = 1;
+  p.system_id = "test";
+  p.password = "test";
+  smpp::encodePdu(p, &w);
+  smpp::Pdu sm;
+  sm.command_id = smpp::cmd::kSubmitSm;
+  sm.destination.addr = recipient;
+  sm.short_message = "unanswered window";
+  for (uint32_t i = 0; i < count; ++i) {
+    sm.sequence = 2 + i;
+    smpp::encodePdu(sm, &w);
+  }
+  return w.str();
+}
+
 class SmppServerGatewayTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -403,39 +424,111 @@ TEST_F(SmppServerGatewayTest, IdleConnectionsAreBoundedAndOthersAreServed) {
   // A client that submits without ever reading its answers.
   auto flooder = platform::connectTcp("127.0.0.1", smpp_port_, 2000);
   ASSERT_TRUE(flooder.ok());
-  {
-    smpp::Pdu p;
-    p.command_id = smpp::cmd::kBindTransmitter;
-    p.sequence = 1;
-    p.system_id = "test";
-    p.password = "test";
-    platform::ByteWriter w;
-    smpp::encodePdu(p, &w);
-    smpp::Pdu sm;
-    sm.command_id = smpp::cmd::kSubmitSm;
-    sm.short_message = "no recipient";  // refused: answers, no files
-    for (uint32_t i = 0; i < 20000; ++i) {
-      sm.sequence = 2 + i;
-      smpp::encodePdu(sm, &w);
-    }
-    (void)platform::sendAll(flooder->get(), w.str(), 3000);
+  // No recipient: each is refused (answers, no files).
+  (void)platform::sendAll(flooder->get(), bindAndSubmits(20000, ""), 3000);
+  // Clients that disconnect mid-window: a window of submissions sent, the
+  // connection gone before the answers are read. What was accepted stays.
+  const int dropped = envCount("VEKSMS_SMPP_DROPPED", 20);
+  // (From fifty addresses of their own, so that they meet the cap per
+  // address no sooner than real clients would.)
+  for (int i = 0; i < dropped; ++i) {
+    auto fd = platform::connectTcp("127.0.0.1", smpp_port_, 2000,
+                                   "127.0.2." + std::to_string(2 + i % 50));
+    ASSERT_TRUE(fd.ok());
+    (void)platform::sendAll(fd->get(), bindAndSubmits(100, "+4470" + std::to_string(i)), 3000);
   }
 
   // Everyone else is still served while the idle ones wait.
   std::string out = node({"--count", "200", "--window", "100"});
   EXPECT_EQ(jsonNumber(out, "resp_ok"), 200) << out;
+  // Every file is whole: the node client's and whatever the dropped
+  // clients' submissions got in before their connections ended.
+  const auto written = files(queued());
+  EXPECT_GE(written.size(), 200u);
+  EXPECT_LE(written.size(), 200u + 100u * dropped);
+  size_t mine = 0;
+  for (const std::string& f : written) {
+    const queue::SMSMessage m = load(f);
+    EXPECT_FALSE(m.ReceiptMessageId.empty()) << f;
+    if (m.Data == "Hello from smpp-client")
+      ++mine;
+    else
+      EXPECT_EQ(m.Data, "unanswered window") << f;
+  }
+  EXPECT_EQ(mine, 200u);
   const size_t fds = openDescriptors(pid);
   const long long rss = statusKb(pid, "VmRSS");
   // No more than the caps are held, however many came.
   const size_t cap = std::min<size_t>(512, std::min(idle / 2, 32) + (idle + 1) / 2);
   EXPECT_LE(fds, fds_before + cap + 16) << fds_before << " -> " << fds;
   EXPECT_LT(rss, rss_before + 200 * 1024) << rss_before << " -> " << rss << " kB";
-  std::printf("idle connections %d: descriptors %zu -> %zu, resident %lld -> %lld kB\n", idle,
-              fds_before, fds, rss_before, rss);
+  std::printf(
+      "idle connections %d, dropped mid-window %d: descriptors %zu -> %zu, resident %lld -> %lld "
+      "kB\n",
+      idle, dropped, fds_before, fds, rss_before, rss);
   held.clear();
   flooder->reset();
-  EXPECT_TRUE(waitUntil([&] { return openDescriptors(pid) <= fds_before + 2; }, 20s))
+  EXPECT_TRUE(waitUntil([&] { return openDescriptors(pid) <= fds_before + 4; }, 20s))
       << openDescriptors(pid);
+}
+
+// The whole road: a client submits over SMPP asking for receipts, the link
+// sender passes the messages over an SMPP link to a centre that sends
+// receipts back, the receive side and the receipt thread turn them into
+// receipts under the gateway's ids in the account's queue, and the client
+// gets each as a deliver_sm with esm_class 0x04 and the id its submit_sm_resp
+// carried. VEKSMS_SMPP_RECEIPTS messages (default 20). Needs the receive
+// side of SMPP links (the link's receive callback): enabled with
+// VEKSMS_GATEWAY_RECEIPTS=1 until it is in the gateway.
+TEST_F(SmppServerGatewayTest, ReceiptsFromALinkReachTheSubmittingClient) {
+  VEK_REQUIRE_ORACLES();
+  if (envCount("VEKSMS_GATEWAY_RECEIPTS", 0) != 1)
+    GTEST_SKIP() << "needs the receive side of SMPP links (set VEKSMS_GATEWAY_RECEIPTS=1)";
+  ASSERT_TRUE(
+      runGateway({"--data-dir", data_, "user", "set", "test", "--receive", "yes"}).exitedWith(0));
+  const uint16_t smsc_port = freePort();
+  platform::ProcessOptions sim;
+  sim.argv = {"node",
+              oraclesDir() + "/node/smsc-sim.js",
+              "--port",
+              std::to_string(smsc_port),
+              "--dlr",
+              "--log",
+              dir_.path() + "smsc.jsonl",
+              "--max-seconds",
+              "280"};
+  sim.output_path = dir_.path() + "smsc.out";
+  auto smsc = platform::ChildProcess::spawn(sim);
+  ASSERT_TRUE(smsc.ok());
+  children_.push_back(std::move(*smsc));
+  ASSERT_TRUE(
+      waitUntil([&] { return platform::connectTcp("127.0.0.1", smsc_port, 200).ok(); }, 10s));
+  const std::string link = "SMPP - 127.0.0.1:" + std::to_string(smsc_port);
+  ASSERT_TRUE(start("ReceiveSMS=Yes\r\nModem1=" + link + "\r\n[" + link +
+                    "]\r\nUserName=gw\r\nPassword=pw\r\nReceiveSingleConnection=Yes\r\n"))
+      << gw_->output();
+
+  const int count = envCount("VEKSMS_SMPP_RECEIPTS", 20);
+  int code = -1;
+  const std::string out = node({"--count", std::to_string(count), "--window", "10", "--to-range",
+                                "100", "--dlr", "--expect-dlr", "--keep", std::to_string(count),
+                                "--wait-seconds", "120", "--max-seconds", "150"},
+                               &code, 170s);
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_EQ(jsonNumber(out, "resp_ok"), count) << out;
+  EXPECT_EQ(jsonNumber(out, "dlr"), count) << out;
+  EXPECT_EQ(jsonNumber(out, "dlr_matched"), count) << out;  // the ids the answers gave
+  EXPECT_EQ(jsonNumber(out, "mo"), 0) << out;
+  size_t receipts = 0;
+  for (size_t at = out.find("\"dlr\": true"); at != std::string::npos;
+       at = out.find("\"dlr\": true", at + 1)) {
+    ++receipts;
+    EXPECT_EQ(jsonNumber(out.substr(at), "esm"), 4) << out.substr(at, 200);
+  }
+  EXPECT_EQ(receipts, static_cast<size_t>(count)) << out;
+  // Answered 0: nothing is left in the account's queue.
+  EXPECT_TRUE(waitUntil([&] { return files(accountQueue()).empty(); }, 10s))
+      << files(accountQueue()).size();
 }
 
 TEST_F(SmppServerGatewayTest, ThreeWrongPasswordsHoldTheThirdRejectionAboutEightSeconds) {

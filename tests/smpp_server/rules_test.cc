@@ -154,15 +154,57 @@ TEST(UnboundLimitsTest, CapsPerAddressAndInTotalAndForgetsIdleAddresses) {
   EXPECT_FALSE(limits.admit("10.0.0.1", 3, 5).held());  // the address is full
   held.push_back(limits.admit("10.0.0.2", 3, 5));
   held.push_back(limits.admit("10.0.0.3", 3, 5));
-  EXPECT_FALSE(limits.admit("10.0.0.4", 3, 5).held());  // all are full
   EXPECT_EQ(limits.total(), 5);
-  held[0].release();
-  held[0].release();  // twice is once
+  held[1].release();
+  held[1].release();  // twice is once
   EXPECT_EQ(limits.of("10.0.0.1"), 2);
-  EXPECT_TRUE(limits.admit("10.0.0.4", 3, 5).held());  // released again at once
+  held[1] = limits.admit("10.0.0.4", 3, 5);  // released again at once
+  EXPECT_TRUE(held[1].held());
   held.clear();
   EXPECT_EQ(limits.total(), 0);
   EXPECT_EQ(limits.of("10.0.0.2"), 0);
+}
+
+// All places taken: a newcomer from an address holding fewer than the
+// busiest one takes the place of that address's oldest connection; one
+// holding as many is refused, and only so many may be leaving at once.
+TEST(UnboundLimitsTest, ANewcomerTakesThePlaceOfTheBusiestAddressesOldest) {
+  UnboundLimits limits;
+  std::vector<UnboundTicket> busy, other;
+  for (int i = 0; i < 8; ++i) busy.push_back(limits.admit("10.0.0.1", 8, 16));
+  for (int i = 0; i < 8; ++i) other.push_back(limits.admit("10.0.1." + std::to_string(i), 8, 16));
+  EXPECT_EQ(limits.total(), 16);
+
+  UnboundTicket first = limits.admit("10.0.0.9", 8, 16);
+  ASSERT_TRUE(first.held());
+  EXPECT_TRUE(busy[0].evicted());  // the oldest of the busiest
+  EXPECT_FALSE(busy[1].evicted());
+  EXPECT_EQ(limits.of("10.0.0.1"), 7);
+  UnboundTicket second = limits.admit("10.0.0.8", 8, 16);
+  ASSERT_TRUE(second.held());
+  EXPECT_TRUE(busy[1].evicted());
+  EXPECT_EQ(limits.total(), 18);  // two leaving: 16 / 8
+  EXPECT_FALSE(limits.admit("10.0.0.7", 8, 16).held());
+  busy[0].release();
+  busy[1].release();
+  EXPECT_EQ(limits.total(), 16);
+  // An address holding as many as the busiest is refused.
+  std::vector<UnboundTicket> fair;
+  for (int i = 0; i < 5; ++i) {
+    fair.push_back(limits.admit("10.0.0.9", 8, 16));
+    for (auto& t : busy)
+      if (t.evicted()) t.release();  // their sessions end
+  }
+  EXPECT_EQ(limits.of("10.0.0.9"), 4);  // no other address holds more
+  EXPECT_EQ(limits.of("10.0.0.1"), 3);
+  EXPECT_FALSE(fair.back().held());
+  EXPECT_EQ(limits.total(), 16);
+  busy.clear();
+  other.clear();
+  fair.clear();
+  first.release();
+  second.release();
+  EXPECT_EQ(limits.total(), 0);
 }
 
 TEST(ActiveFlagTest, NameUsesTheStoredAccountAndNeverLeavesItsDirectory) {
@@ -212,6 +254,14 @@ TEST(DeliveryRulesTest, AnswersDecideTheQueuedFile) {
   EXPECT_EQ(deliveryParams(m),
             "SMPPOption_user_message_reference=7; ServiceType=WAP; SMSCRouteInfo=SMPP - centre; "
             "ReceiptMessageId=00000A1B");
+  // A receipt keeps the centre's receipted_message_id among its options:
+  // the client gets the gateway's id instead.
+  m.SMPPOptions = "SMPPOption_receipted_message_id=17;SMPPOption_message_state=2";
+  EXPECT_EQ(deliveryParams(m),
+            "SMPPOption_message_state=2; ServiceType=WAP; SMSCRouteInfo=SMPP - centre; "
+            "ReceiptMessageId=00000A1B");
+  m.MessageFlags = 0;  // not a receipt: the options pass as they are
+  EXPECT_EQ(deliveryParams(m).rfind("SMPPOption_receipted_message_id=17;", 0), 0u);
 }
 
 }  // namespace
