@@ -49,8 +49,13 @@ void Outcomes::sent(std::span<SendJob* const> jobs, std::span<const std::string>
   for (size_t i = 0; i < jobs.size(); ++i) {
     const SendJob& j = *jobs[i];
     if (smsc_ids[i].empty()) continue;
-    entries.push_back(
-        {link_, smsc_ids[i], j.message_id, j.msg.SubmitUser, j.msg.Sender, j.msg.PhoneNumber});
+    // The receipt must come back under the id the client was given: a
+    // submission through the SMPP server names it in ReceiptMessageId (one
+    // id for all segments of a long message); otherwise it is the file's.
+    const bool own_id =
+        !(j.msg.MessageFlags & queue::kFlagIsReceipt) && !j.msg.ReceiptMessageId.empty();
+    entries.push_back({link_, smsc_ids[i], own_id ? j.msg.ReceiptMessageId : j.message_id,
+                       j.msg.SubmitUser, j.msg.Sender, j.msg.PhoneNumber});
   }
   if (!entries.empty() && !storeIds(entries, s->sync_writes, link_)) {
     // The messages are with the centre; only receipt matching suffers.

@@ -477,13 +477,9 @@ TEST_F(SmppServerGatewayTest, IdleConnectionsAreBoundedAndOthersAreServed) {
 // receipts back, the receive side and the receipt thread turn them into
 // receipts under the gateway's ids in the account's queue, and the client
 // gets each as a deliver_sm with esm_class 0x04 and the id its submit_sm_resp
-// carried. VEKSMS_SMPP_RECEIPTS messages (default 20). Needs the receive
-// side of SMPP links (the link's receive callback): enabled with
-// VEKSMS_GATEWAY_RECEIPTS=1 until it is in the gateway.
+// carried. VEKSMS_SMPP_RECEIPTS messages (default 20).
 TEST_F(SmppServerGatewayTest, ReceiptsFromALinkReachTheSubmittingClient) {
   VEK_REQUIRE_ORACLES();
-  if (envCount("VEKSMS_GATEWAY_RECEIPTS", 0) != 1)
-    GTEST_SKIP() << "needs the receive side of SMPP links (set VEKSMS_GATEWAY_RECEIPTS=1)";
   ASSERT_TRUE(
       runGateway({"--data-dir", data_, "user", "set", "test", "--receive", "yes"}).exitedWith(0));
   const uint16_t smsc_port = freePort();
