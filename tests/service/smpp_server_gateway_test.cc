@@ -458,9 +458,10 @@ TEST_F(SmppServerGatewayTest, IdleConnectionsAreBoundedAndOthersAreServed) {
   EXPECT_EQ(mine, 200u);
   const size_t fds = openDescriptors(pid);
   const long long rss = statusKb(pid, "VmRSS");
-  // No more than the caps are held, however many came.
+  // No more than the caps are held, however many came (the dropped
+  // clients' connections may not all be noticed as closed yet).
   const size_t cap = std::min<size_t>(512, std::min(idle / 2, 32) + (idle + 1) / 2);
-  EXPECT_LE(fds, fds_before + cap + 16) << fds_before << " -> " << fds;
+  EXPECT_LE(fds, fds_before + cap + dropped + 16) << fds_before << " -> " << fds;
   EXPECT_LT(rss, rss_before + 200 * 1024) << rss_before << " -> " << rss << " kB";
   std::printf(
       "idle connections %d, dropped mid-window %d: descriptors %zu -> %zu, resident %lld -> %lld "
