@@ -83,9 +83,10 @@ class SmppReceiptTest : public InboundTest {
                                         queue::kFlagReceiptRequested, false, &id, "", ""),
                 0u);
       const std::string gateway_id = platform::format("0000%04X", 0xA000 + i);
-      if (record)
+      if (record) {
         EXPECT_TRUE(hostlib::SMSCMessageIdAdd(link_, id, gateway_id, "alice", "12345",
                                               "+4477009000" + std::to_string(i)));
+      }
       ids[gateway_id] = id;
     }
     return ids;

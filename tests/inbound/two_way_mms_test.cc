@@ -74,8 +74,8 @@ TEST_F(TwoWayMmsTest, HeaderFieldsAndPartsMakeTheMultipartBody) {
 TEST_F(TwoWayMmsTest, PartPathsNeverLeaveTheMmsDirectory) {
   writeText(dir_.file("secret"), "secret");
   ASSERT_EQ(::symlink(dir_.file("secret").c_str(), (mms_ + "0000A1B2/link").c_str()), 0);
-  for (const std::string& part : {"../../secret", "/etc/passwd", "0000A1B2/../../../secret",
-                                  "%2e%2e/secret", "0000A1B2/link", "0000A1B2/missing"}) {
+  for (const char* part : {"../../secret", "/etc/passwd", "0000A1B2/../../../secret",
+                           "%2e%2e/secret", "0000A1B2/link", "0000A1B2/missing"}) {
     MmsHeader h;
     h.sender = "+1";
     h.parts.push_back({part, "text/plain"});
