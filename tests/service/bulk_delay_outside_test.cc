@@ -3,7 +3,11 @@
 // senders (it claims each request file the way a sender does, notes its
 // recipient and releases it).
 //
-// Sizes: VEKSMS_BULK_RECIPIENTS (default 2000) recipients per submission;
+// One check lets the gateway's own link sender take the bulk job to the
+// SMSC simulator instead.
+//
+// Sizes: VEKSMS_BULK_RECIPIENTS (default 2000) recipients per submission
+// (VEKSMS_BULK_LINK_RECIPIENTS, default 1000, for the check over the link);
 // VEKSMS_BULK_FULL=1 adds the real-time check of a message delayed two
 // minutes ahead (scripts/outside/bulk runs both at full size).
 #include <gtest/gtest.h>
@@ -18,6 +22,7 @@
 #include <thread>
 
 #include "gateway_process.h"
+#include "outside.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/socket.h"
@@ -218,6 +223,40 @@ TEST_F(BulkDelayOutsideTest, KilledFiveTimesDuringExpansionStillSendsEachRecipie
   expectEachOnce(drain, n);
   EXPECT_LE(drain.biggest(), max_entries / 2);
   EXPECT_TRUE(waitUntil([&] { return clean(d); }, 5s));
+}
+
+// The whole road of a bulk job: expanded into small partitions and sent by
+// the link sender over SMPP, each recipient reaching the centre once.
+TEST_F(BulkDelayOutsideTest, ABulkJobReachesTheCentreOnceForEachRecipientOverALink) {
+  VEK_REQUIRE_ORACLES();
+  const size_t n = envSize("VEKSMS_BULK_LINK_RECIPIENTS", 1000);
+  Simulator sim(dir_.path(), {});
+  ASSERT_TRUE(sim.ready());
+  const size_t max_entries = std::max<size_t>(100, n / 100);
+  std::string d = data("MaxQDirEntries=" + std::to_string(max_entries) +
+                       "\r\nModem1=" + smppLink(sim.port()) + "\r\n[" + smppLink(sim.port()) +
+                       "]\r\nUserName=gw\r\nPassword=pw\r\nWindowSize=100\r\n");
+  GatewayProcess g(d);
+  ASSERT_TRUE(g.start());
+  ASSERT_TRUE(g.waitStarted());
+  std::string answer = post(port_, "Text=bulk+over+a+link&PhoneNumber=" + recipients(n));
+  ASSERT_NE(answer.find("200 OK"), std::string::npos) << answer.substr(0, 300);
+  auto accepted = [&] {
+    std::map<std::string, int> per;
+    for (const SimRecord& r : sim.records())
+      if (r.status == 0) ++per[r.to];
+    return per;
+  };
+  EXPECT_TRUE(waitUntil([&] { return accepted().size() >= n; }, std::chrono::seconds(60 + n / 50)));
+  EXPECT_TRUE(waitUntil([&] { return clean(d); }, 10s)) << "the job is removed when done";
+  g.signal(SIGTERM);
+  int code;
+  EXPECT_TRUE(g.waitExit(30s, &code));
+  const auto per = accepted();
+  EXPECT_EQ(per.size(), n);
+  size_t twice = 0;
+  for (const auto& [r, count] : per) twice += count != 1;
+  EXPECT_EQ(twice, 0u) << "recipients sent more than once";
 }
 
 TEST_F(BulkDelayOutsideTest, DelayedMessagesLeaveAtTheirMinuteIntoTheSamePartition) {
