@@ -32,7 +32,9 @@ struct Slot {
 
 Slot g_slots[kThreadSlots];
 std::mutex g_mu;  // slot claiming and the running count
-std::condition_variable g_none_running;
+// Never destroyed: a detached worker still ending while the process exits
+// may signal it after static destruction has begun.
+std::condition_variable& g_none_running = *new std::condition_variable;
 std::atomic<unsigned> g_registered{0};
 std::atomic<int> g_running{0};  // changed under g_mu, read without it
 thread_local unsigned t_number = 0;

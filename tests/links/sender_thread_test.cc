@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 
+#include "foundation/thread_registry.h"
 #include "hostlib/message_ids.h"
 #include "link_env.h"
 #include "platform/event_log.h"
@@ -26,6 +27,9 @@ class SenderThreadTest : public LinkEnv {
  protected:
   void TearDown() override {
     stop();
+    // The window's result helpers end on their own after the thread; none
+    // may outlive the test.
+    EXPECT_TRUE(foundation::waitForWorkers(std::chrono::seconds(15)));
     LinkEnv::TearDown();
   }
   std::string linkFor(const TinySmsc& c) { return "SMPP - 127.0.0.1:" + std::to_string(c.port()); }
