@@ -1,7 +1,10 @@
 #include "gateway_process.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -13,6 +16,14 @@ bool GatewayProcess::start(std::vector<std::string> extra_args) {
   platform::ProcessOptions o;
   o.argv = {gatewayBinary(), "--data-dir", data_dir_};
   for (auto& a : extra_args) o.argv.push_back(a);
+  // Into a file of its own, not a pipe: a gateway with Debug=Yes writes
+  // every debug line there, and a pipe nobody reads would stall it once
+  // full. Not beside the data directory, where tests look for strays.
+  static std::atomic<int> serial{0};
+  const char* tmp = ::getenv("TMPDIR");
+  output_path_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/veksms-gateway-" +
+                 std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".out";
+  o.output_path = output_path_;
   auto c = platform::ChildProcess::spawn(o);
   if (!c.ok()) return false;
   child_ = std::move(c.value());
@@ -28,11 +39,7 @@ bool GatewayProcess::waitStarted(std::chrono::milliseconds timeout) {
 }
 
 std::string GatewayProcess::output() {
-  char buf[4096];
-  ssize_t n;
-  while (child_.stdoutFd() >= 0 && (n = ::read(child_.stdoutFd(), buf, sizeof buf)) > 0)
-    output_.append(buf, static_cast<size_t>(n));
-  return output_;
+  return readText(output_path_);
 }
 
 bool GatewayProcess::waitExit(std::chrono::milliseconds timeout, int* exit_code) {

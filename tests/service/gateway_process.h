@@ -2,6 +2,7 @@
 #pragma once
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -14,7 +15,10 @@ namespace vek::testing {
 class GatewayProcess {
  public:
   explicit GatewayProcess(std::string data_dir) : data_dir_(std::move(data_dir)) {}
-  ~GatewayProcess() { child_.kill(); }
+  ~GatewayProcess() {
+    child_.kill();
+    if (!output_path_.empty()) ::unlink(output_path_.c_str());
+  }
 
   bool start(std::vector<std::string> extra_args = {});
   // Waits for "service started." in the event log file.
@@ -31,7 +35,7 @@ class GatewayProcess {
  private:
   std::string data_dir_;
   platform::ChildProcess child_;
-  std::string output_;
+  std::string output_path_;  // standard output and error
 };
 
 // One HTTP/1.1 request with "Connection: close" to host:port; the whole
