@@ -292,7 +292,8 @@ TEST_F(GatewayTest, FilesClosedToOthersDualStackAndStaleTemporariesGone) {
   for (const std::string& f :
        {d + "/MMSC.INI", d + "/logs", d + "/logs/SMSDEBUG.LOG", d + "/private",
         d + "/private/EVENTS.LOG", d + "/private/STATS", d + "/Q"}) {
-    ASSERT_NE(modeOf(f), -1) << f;
+    // Some appear only when their thread first runs.
+    ASSERT_TRUE(waitUntil([&] { return modeOf(f) != -1; }, 10s)) << f;
     EXPECT_EQ(modeOf(f) & 027, 0) << f << " " << std::oct << modeOf(f);
   }
   auto queued = platform::listDirectory(d + "/Q/", "*.REQ");
