@@ -23,12 +23,15 @@
 #include <fstream>
 #include <string>
 
+#include "foundation/service_state.h"
 #include "foundation/settings.h"
+#include "foundation/thread_registry.h"
 #include "hostlib/accounts.h"
 #include "hostlib/host.h"
 #include "http/server/event_loop.h"
 #include "http/server/listeners.h"
 #include "platform/clock.h"
+#include "platform/shutdown.h"
 #include "platform/socket_pair.h"
 #include "queue/unique_id.h"
 
@@ -139,7 +142,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Sandbox* sandbox = [] {
     Sandbox* s = setUp();
     static const fs::path base = s->base;
-    std::atexit([] { fs::remove_all(base); });
+    // The event loop and its workers end before the exit handlers destroy
+    // the settings they read.
+    std::atexit([] {
+      vek::platform::requestShutdown();
+      vek::foundation::wakeListeningSockets();
+      (void)vek::foundation::waitForWorkers(std::chrono::seconds(10));
+      fs::remove_all(base);
+    });
     return s;
   }();
   std::array<Client, 4> clients;

@@ -42,6 +42,12 @@ bool validUtf8(std::string_view s) {
     if (n == 0 || i + n > s.size()) return false;
     for (size_t k = 1; k < n; ++k)
       if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    // Overlong forms, surrogates and values above U+10FFFF are not
+    // sequences either.
+    const unsigned char c1 = static_cast<unsigned char>(s[i + (n > 1 ? 1 : 0)]);
+    if ((n == 2 && c < 0xC2) || (c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 >= 0xA0) ||
+        (c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 >= 0x90) || c > 0xF4)
+      return false;
     i += n;
   }
   return true;
@@ -81,7 +87,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string rejection = inbound::rejectionReceiptText(
       id, platform::SystemTime{}, platform::SystemTime{}, static_cast<int32_t>(size), text);
-  const size_t at = rejection.find(" text:");
+  // The id may hold " text:" itself: look after it (the id is printed up
+  // to a NUL, which no real id holds).
+  const std::string shown = id.substr(0, id.find('\0'));
+  if (rejection.compare(0, 3 + shown.size(), "id:" + shown) != 0) abort();
+  const size_t at = rejection.find(" text:", 3 + shown.size());
   if (at == std::string::npos) abort();
   const std::string_view carried = std::string_view(rejection).substr(at + 6);
   if (carried.size() > 19 * 4) abort();
