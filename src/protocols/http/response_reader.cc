@@ -131,12 +131,13 @@ ResponseStatus HttpResponseWait(Transport& transport, const ResponseWaitOptions&
     auto now = platform::monotonicNow();
     auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - last_byte);
     if (idle >= options.read_timeout || now >= options.deadline) {
+      const bool stalled = idle >= options.read_timeout;
       setError(error_text,
-               len == 0 ? platform::format("No response within %lld ms",
-                                           static_cast<long long>(idle.count()))
+               len == 0 ? platform::format("No response within %lld ms%s",
+                                           static_cast<long long>(idle.count()),
+                                           stalled ? "" : " (time limit reached)")
                         : platform::format("Response incomplete after %zu bytes: %s", len,
-                                           idle >= options.read_timeout ? "server stalled"
-                                                                        : "time limit reached"));
+                                           stalled ? "server stalled" : "time limit reached"));
       return ResponseStatus::kTimedOut;
     }
 
