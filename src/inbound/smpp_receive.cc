@@ -16,7 +16,7 @@ namespace {
 constexpr std::string_view kTag = "SMPPReceiveMessageCallback";
 constexpr size_t kMaxReceiptId = 149;
 
-void logReceived(const smpp::InboundMessage& m) {
+void logReceived(std::string_view tag, const smpp::InboundMessage& m) {
   if (!foundation::debugEnabled()) return;
   std::string line = "inbound message:  sender=" + platform::singleLine(m.sender) +
                      ", recip=" + platform::singleLine(m.recipient) +
@@ -24,7 +24,7 @@ void logReceived(const smpp::InboundMessage& m) {
                      ", udh=" + platform::singleLine(m.udh) +
                      ", msg=" + platform::singleLine(m.data);
   if (!m.extra.empty()) line += ", extraParms=" + platform::singleLine(m.extra);
-  foundation::DebugLog(kTag, line);
+  foundation::DebugLog(tag, line);
 }
 
 void reportReceived(const smpp::InboundMessage& m, const InboundSMS& in,
@@ -50,8 +50,8 @@ void reportReceived(const smpp::InboundMessage& m, const InboundSMS& in,
 
 }  // namespace
 
-int SMPPReceiveMessageCallback(const smpp::InboundMessage& m) {
-  logReceived(m);
+int receiveFromLink(std::string_view tag, const protocols::InboundMessage& m, bool smpp_items) {
+  logReceived(tag, m);
   InboundSMS in;
   in.link_name = m.link_name;
   in.sender = m.sender;
@@ -61,15 +61,20 @@ int SMPPReceiveMessageCallback(const smpp::InboundMessage& m) {
   in.pid = m.pid;
   in.dcs = m.dcs;
   in.flags = m.flags;
-  in.binary = m.type == smpp::kMessageBinary;
+  in.binary = m.type == protocols::kMessageBinary;
   in.receipt_message_id = m.smsc_message_id;
   in.extra = m.extra;
-  in.smpp_options = smppOptionList(m.extra, OptionFilter::kAll);
-  in.service_type = std::string(extraValue(m.extra, "ServiceType").value_or(""));
+  if (smpp_items) {
+    in.smpp_options = smppOptionList(m.extra, OptionFilter::kAll);
+    in.service_type = std::string(extraValue(m.extra, "ServiceType").value_or(""));
+  } else {
+    in.smpp_options = std::string();
+    in.service_type = std::string();
+  }
 
-  if (in.receipt_message_id.empty()) {
+  if (in.receipt_message_id.empty() || !smpp_items) {
     if (auto v = extraValue(m.extra, "ReceiptMsgIdOrig"))
-      in.receipt_message_id = v->substr(0, kMaxReceiptId);
+      in.receipt_message_id = std::string(v->substr(0, kMaxReceiptId));
   }
   const bool receipt = (m.flags & queue::kFlagIsReceipt) != 0;
   const auto resolve_item = extraValue(m.extra, "ResolveReceiptID");
@@ -78,13 +83,17 @@ int SMPPReceiveMessageCallback(const smpp::InboundMessage& m) {
 
   auto stored = ProcessInboundSMS(in);
   if (!stored.ok()) {
-    foundation::DebugLogf(kTag, "Not stored (%s): message from %s asked again",
+    foundation::DebugLogf(tag, "Not stored (%s): message from %s asked again",
                           stored.status().message().c_str(),
                           platform::singleLine(m.sender).c_str());
     return 0;
   }
   if (!in.resolve_receipt_id) reportReceived(m, in, *stored);
   return 1;
+}
+
+int SMPPReceiveMessageCallback(const smpp::InboundMessage& m) {
+  return receiveFromLink(kTag, m, true);
 }
 
 }  // namespace vek::inbound

@@ -24,10 +24,18 @@
 // centre delivers it again). Thread-safe.
 #pragma once
 
+#include <string_view>
+
 #include "protocols/smpp/message.h"
 
 namespace vek::inbound {
 
 int SMPPReceiveMessageCallback(const smpp::InboundMessage& message);
+
+// The same for the other engines' receive callbacks, logged under `tag`.
+// Without `smpp_items` the item list gives no SMPP options or service type,
+// and "ReceiptMsgIdOrig" names a receipt's id whenever it is present.
+int receiveFromLink(std::string_view tag, const protocols::InboundMessage& message,
+                    bool smpp_items);
 
 }  // namespace vek::inbound
