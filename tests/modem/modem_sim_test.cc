@@ -196,6 +196,9 @@ TEST_F(ModemSimTest, PdusDecodeToTheSameRecipientAndText) {
   }
   m.close();
 
+  // The simulator writes its log line after its answer.
+  ASSERT_TRUE(vek::testing::waitUntil([&] { return sim.logLines("submit").size() >= 6; },
+                                      std::chrono::seconds(5)));
   auto lines = sim.logLines("submit");
   ASSERT_EQ(lines.size(), 6u);
   expectDecodedAs(lines[0], {"+46701112222", gsm});
