@@ -5,6 +5,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <queue>
 #include <unordered_map>
 #include <variant>
@@ -61,6 +62,12 @@ constexpr size_t kReadChunk = 64u << 10;
 // are seen in time.
 constexpr auto kLongestWait = 1000ms;
 constexpr std::string_view kRetryAfter = "Retry-After: 10\r\n";
+// A worker that has answered a kept-alive request waits this long for the
+// client's next one and runs it too, up to kServedInPlace requests, before
+// it hands the connection back: a busy client then costs one thread switch
+// a request instead of three.
+constexpr int kNextRequestWaitMs = 2;
+constexpr int kServedInPlace = 64;
 
 struct LoopConn {
   enum class State { kHandshake, kReading, kAtWorker, kParked, kFlushing, kDraining };
@@ -154,12 +161,87 @@ struct HandshakeDone {
 struct WorkDone {
   uint64_t id = 0;
   bool head_check = false;
+  // The worker answered and read on: the machine is no longer dispatched.
+  // `started`: a request began there and is not whole; `pending`: the step
+  // the machine gave that the worker left to the loop.
+  bool resumed = false;
+  bool started = false;
+  std::optional<ConnectionMachine::Step> pending;
   Verdict verdict = Verdict::kFullBody;
   bool keep_alive = false;
   bool held = false;
   std::chrono::milliseconds delay{0};
   std::string held_answer;
 };
+// The next request of a kept-alive plain connection, read by the worker
+// that answered the last one: waits kNextRequestWaitMs for its bytes, and
+// returns it only when it is whole in what arrived at once. Otherwise the
+// connection goes back to the loop with what the worker learned in `done`.
+std::optional<Request> nextRequestOnWorker(LoopConn& c, const WorkerPool& pool, WorkDone* done) {
+  ConnectionMachine& m = *c.machine;
+  thread_local std::vector<char> scratch(kReadChunk);
+  bool waited = false;
+  for (int reads = 0; reads < kReadsPerTurn; ++reads) {
+    const SteadyTime now = platform::monotonicNow();
+    const ConnectionMachine::Step step = m.step(now);
+    if (step == ConnectionMachine::Step::kStarted) {
+      done->started = true;
+      continue;
+    }
+    if (step == ConnectionMachine::Step::kRequestReady) {
+      done->started = false;
+      return m.takeRequest();
+    }
+    if (step != ConnectionMachine::Step::kWantBytes) {
+      done->pending = step;
+      return std::nullopt;
+    }
+    if (m.readLimit() == 0) return std::nullopt;
+    size_t got = 0;
+    IoStatus st = platform::recvNow(c.stream.fd(), scratch.data(),
+                                    std::min(m.readLimit(), scratch.size()), &got);
+    if (st == IoStatus::kTimeout) {
+      // Only an idle connection is waited for, once, and only while no
+      // other connection's request waits for a worker.
+      if (waited || done->started || m.phase() != ConnectionMachine::Phase::kIdle ||
+          pool.queued() > 0 || platform::waitReadable(c.stream.fd(), kNextRequestWaitMs) != 1)
+        return std::nullopt;
+      waited = true;
+      continue;
+    }
+    if (st != IoStatus::kOk) return std::nullopt;  // the loop sees the end and closes
+    m.received(std::string_view(scratch.data(), got), platform::monotonicNow());
+  }
+  return std::nullopt;
+}
+
+// Runs `req` on a worker thread, then, while the client sends its next
+// request at once on a plain kept-alive connection, that one too (bounded).
+void serveOnWorker(LoopConn& c, Request req, const WorkerPool& pool, WorkDone* done) {
+  for (int served = 1;; ++served) {
+    {
+      LoopSink sink(c);
+      Connection conn(sink, c.tls);
+      conn.remote_address = c.address;
+      conn.remote_port = c.port;
+      serveRequest(conn, req);
+      done->keep_alive = conn.keep_alive;
+      done->held = conn.answerHeld();
+      done->delay = conn.heldDelay();
+      done->held_answer = conn.takeHeldAnswer();
+    }
+    if (!done->keep_alive || done->held || c.failed || c.tls || !c.out.empty() ||
+        served >= kServedInPlace || platform::shutdownRequested())
+      return;
+    c.machine->requestDone(platform::monotonicNow());
+    done->resumed = true;
+    std::optional<Request> next = nextRequestOnWorker(c, pool, done);
+    if (!next) return;
+    done->resumed = false;
+    req = std::move(*next);
+  }
+}
+
 using Message = std::variant<NewConnection, HandshakeDone, WorkDone>;
 
 class EventLoop : public std::enable_shared_from_this<EventLoop> {
@@ -188,7 +270,8 @@ class EventLoop : public std::enable_shared_from_this<EventLoop> {
   void startReading(const ConnPtr& c, SteadyTime now);
 
   void advance(const ConnPtr& c, SteadyTime now);
-  void pump(const ConnPtr& c, SteadyTime now);
+  void pump(const ConnPtr& c, SteadyTime now,
+            std::optional<ConnectionMachine::Step> first = std::nullopt);
   void requestStarted(const ConnPtr& c, SteadyTime now);
   void submitHead(const ConnPtr& c);
   void submitRequest(const ConnPtr& c);
@@ -248,8 +331,11 @@ class EventLoop : public std::enable_shared_from_this<EventLoop> {
 bool EventLoop::post(Message&& m) {
   std::scoped_lock lk(inbox_mu_);
   if (stopped_) return false;
+  // A non-empty inbox has woken the loop already; it takes the whole inbox
+  // at once.
+  const bool first = inbox_.empty();
   inbox_.push_back(std::move(m));
-  poller_.wake();
+  if (first) poller_.wake();
   return true;
 }
 
@@ -371,9 +457,12 @@ void EventLoop::admit(NewConnection& nc, SteadyTime now) {
   startReading(c, now);
 }
 
-// The server is full: the connection idle longest goes, else the oldest
-// incomplete request; either only when it is older than reclaim_after, so
-// that a burst of newcomers cannot push out requests that just began.
+// The server is full: the connection idle longest goes when it has been
+// idle reclaim_after (a kept-alive client between two requests is not
+// pushed out by a burst), else the oldest incomplete request, whatever its
+// age: clients that keep requests open by trickling bytes and reconnect at
+// once would otherwise keep every request young and every newcomer out.
+// The newcomer is the youngest, so it is the last to go.
 bool EventLoop::makeRoom(SteadyTime now) {
   if (!idle_.empty()) {
     LoopConn* c = idle_.front();
@@ -386,12 +475,10 @@ bool EventLoop::makeRoom(SteadyTime now) {
   }
   if (!incomplete_.empty()) {
     LoopConn* c = incomplete_.front();
-    if (now - c->machine->requestStart() >= timing_.reclaim_after) {
-      DebugLogf(kAdmitTag, "Dropping the oldest incomplete request (%s, %zu bytes) to make room",
-                c->address.c_str(), c->machine->buffered());
-      close(conns_.at(c->id));
-      return true;
-    }
+    DebugLogf(kAdmitTag, "Dropping the oldest incomplete request (%s, %zu bytes) to make room",
+              c->address.c_str(), c->machine->buffered());
+    close(conns_.at(c->id));
+    return true;
   }
   return false;
 }
@@ -484,11 +571,12 @@ void EventLoop::advance(const ConnPtr& c, SteadyTime now) {
   }
 }
 
-void EventLoop::pump(const ConnPtr& c, SteadyTime now) {
+void EventLoop::pump(const ConnPtr& c, SteadyTime now,
+                     std::optional<ConnectionMachine::Step> first) {
   ConnectionMachine& m = *c->machine;
   int reads = 0;
   for (;;) {
-    switch (m.step(now)) {
+    switch (first ? *std::exchange(first, std::nullopt) : m.step(now)) {
       case ConnectionMachine::Step::kStarted:
         requestStarted(c, now);
         if (c->state != LoopConn::State::kReading) return;
@@ -595,20 +683,11 @@ void EventLoop::submitRequest(const ConnPtr& c) {
   ++at_workers_;
   sync(*c, platform::monotonicNow());
   std::weak_ptr<EventLoop> self = weak_from_this();
-  bool queued = workers_.submit([self, c, req = std::move(req)](bool cancelled) {
+  const WorkerPool* pool = &workers_;
+  bool queued = workers_.submit([self, c, pool, req = std::move(req)](bool cancelled) mutable {
     WorkDone done;
     done.id = c->id;
-    if (!cancelled) {
-      LoopSink sink(*c);
-      Connection conn(sink, c->tls);
-      conn.remote_address = c->address;
-      conn.remote_port = c->port;
-      serveRequest(conn, req);
-      done.keep_alive = conn.keep_alive;
-      done.held = conn.answerHeld();
-      done.delay = conn.heldDelay();
-      done.held_answer = conn.takeHeldAnswer();
-    }
+    if (!cancelled) serveOnWorker(*c, std::move(req), *pool, &done);
     if (auto loop = self.lock()) (void)loop->post(std::move(done));
   });
   if (!queued) {
@@ -625,6 +704,23 @@ void EventLoop::workDone(WorkDone& wd, SteadyTime now) {
   --at_workers_;
   if (c->failed) {
     close(c);
+    return;
+  }
+  if (wd.resumed) {
+    // Answered and read on by the worker: reading continues here. The
+    // worker took bytes from the socket; ask it again rather than trust a
+    // readiness seen before.
+    c->state = LoopConn::State::kReading;
+    c->readable = true;
+    if (platform::shutdownRequested()) {
+      close(c);
+      return;
+    }
+    if (wd.started) {
+      requestStarted(c, now);
+      if (c->state != LoopConn::State::kReading) return;
+    }
+    pump(c, now, wd.pending);
     return;
   }
   if (wd.head_check) {

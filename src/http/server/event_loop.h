@@ -10,9 +10,9 @@
 //   - admission: MaxHTTPConnections open at once (a connection parked by the
 //     failed-login delay does not count), MaxHTTPConnectionsPerAddress of one
 //     client address; when the server is full a newcomer first takes the
-//     place of the connection idle longest, else of the oldest incomplete
-//     request (each at least ListenerTiming::reclaim_after old), and only
-//     then is refused ("503", connection closed);
+//     place of the connection idle longest (when idle at least
+//     ListenerTiming::reclaim_after), else of the oldest incomplete request,
+//     and only then is refused ("503", connection closed);
 //   - MaxHTTPIncompleteRequestsPerAddress requests begun and not yet whole
 //     per address (one more is refused 503 when it begins);
 //   - the deadlines of connection_machine.h: idle 180 s, head 20 s, body at

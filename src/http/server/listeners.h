@@ -45,8 +45,8 @@ struct ListenerTiming {
   std::chrono::milliseconds retry{5000};         // a port that could not be opened
   std::chrono::milliseconds pool_idle{30000};    // an idle worker thread ends
   std::chrono::milliseconds handshake{15000};    // a TLS handshake
-  // How long a connection must have been idle, or its request under way,
-  // before a full server may close it to make room.
+  // How long a connection must have been idle before a full server may
+  // close it to make room.
   std::chrono::milliseconds reclaim_after{1000};
 };
 void setListenerTiming(const ListenerTiming& timing);
