@@ -1,5 +1,7 @@
 #include "http/server/event_loop.h"
 
+#include <poll.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <list>
@@ -66,8 +68,8 @@ constexpr std::string_view kRetryAfter = "Retry-After: 10\r\n";
 // client's next one and runs it too, up to kServedInPlace requests, before
 // it hands the connection back: a busy client then costs one thread switch
 // a request instead of three.
-constexpr int kNextRequestWaitMs = 2;
-constexpr int kServedInPlace = 64;
+constexpr int kNextRequestWaitMs = 10;
+constexpr int kServedInPlace = 256;
 
 struct LoopConn {
   enum class State { kHandshake, kReading, kAtWorker, kParked, kFlushing, kDraining };
@@ -202,10 +204,14 @@ std::optional<Request> nextRequestOnWorker(LoopConn& c, const WorkerPool& pool, 
                                     std::min(m.readLimit(), scratch.size()), &got);
     if (st == IoStatus::kTimeout) {
       // Only an idle connection is waited for, once, and only while no
-      // other connection's request waits for a worker.
+      // other connection's request waits for a worker. The wait is in real
+      // time even under a test clock: it is a guess at the client's pace,
+      // not a deadline, and must not outlast it.
       if (waited || done->started || m.phase() != ConnectionMachine::Phase::kIdle ||
-          pool.queued() > 0 || platform::waitReadable(c.stream.fd(), kNextRequestWaitMs) != 1)
+          pool.queued() > 0)
         return std::nullopt;
+      struct pollfd p = {c.stream.fd(), POLLIN, 0};
+      if (::poll(&p, 1, kNextRequestWaitMs) != 1) return std::nullopt;
       waited = true;
       continue;
     }

@@ -1,5 +1,7 @@
 #include "http/server/worker_pool.h"
 
+#include <atomic>
+
 #include "foundation/debug_log.h"
 #include "foundation/thread_registry.h"
 #include "platform/clock.h"
@@ -12,6 +14,7 @@ struct WorkerPool::Shared {
   mutable std::mutex mu;
   std::condition_variable cv;
   std::deque<Job> jobs;
+  std::atomic<size_t> waiting{0};  // jobs.size(), readable without the lock
   unsigned max_threads = 32;
   unsigned threads = 0;
   unsigned idle = 0;
@@ -30,6 +33,7 @@ void WorkerPool::Shared::run() {
     if (jobs.empty() && (stopping || !got)) break;
     Job job = std::move(jobs.front());
     jobs.pop_front();
+    waiting.store(jobs.size(), std::memory_order_relaxed);
     const bool cancelled = stopping;
     lk.unlock();
     try {
@@ -63,6 +67,7 @@ bool WorkerPool::submit(Job job) {
   std::unique_lock lk(shared_->mu);
   if (shared_->stopping) return false;
   shared_->jobs.push_back(std::move(job));
+  shared_->waiting.store(shared_->jobs.size(), std::memory_order_relaxed);
   if (shared_->idle >= shared_->jobs.size() || shared_->threads >= shared_->max_threads) {
     shared_->cv.notify_one();
     return true;
@@ -79,6 +84,7 @@ bool WorkerPool::submit(Job job) {
     return true;  // the running threads will take it
   }
   shared_->jobs.pop_back();
+  shared_->waiting.store(shared_->jobs.size(), std::memory_order_relaxed);
   return false;
 }
 
@@ -94,8 +100,7 @@ unsigned WorkerPool::threads() const {
 }
 
 size_t WorkerPool::queued() const {
-  std::scoped_lock lk(shared_->mu);
-  return shared_->jobs.size();
+  return shared_->waiting.load(std::memory_order_relaxed);
 }
 
 }  // namespace vek::http
