@@ -64,11 +64,10 @@ constexpr size_t kReadChunk = 64u << 10;
 // are seen in time.
 constexpr auto kLongestWait = 1000ms;
 constexpr std::string_view kRetryAfter = "Retry-After: 10\r\n";
-// A worker that has answered a kept-alive request waits this long for the
-// client's next one and runs it too, up to kServedInPlace requests, before
-// it hands the connection back: a busy client then costs one thread switch
-// a request instead of three.
-constexpr int kNextRequestWaitMs = 10;
+// A worker that has answered a kept-alive request waits a moment
+// (ListenerTiming::next_request_wait) for the client's next one and runs it
+// too, up to kServedInPlace requests, before it hands the connection back:
+// a busy client then costs one thread switch a request instead of three.
 constexpr int kServedInPlace = 256;
 
 struct LoopConn {
@@ -179,7 +178,8 @@ struct WorkDone {
 // that answered the last one: waits kNextRequestWaitMs for its bytes, and
 // returns it only when it is whole in what arrived at once. Otherwise the
 // connection goes back to the loop with what the worker learned in `done`.
-std::optional<Request> nextRequestOnWorker(LoopConn& c, const WorkerPool& pool, WorkDone* done) {
+std::optional<Request> nextRequestOnWorker(LoopConn& c, const WorkerPool& pool, int wait_ms,
+                                           WorkDone* done) {
   ConnectionMachine& m = *c.machine;
   thread_local std::vector<char> scratch(kReadChunk);
   bool waited = false;
@@ -211,7 +211,7 @@ std::optional<Request> nextRequestOnWorker(LoopConn& c, const WorkerPool& pool, 
           pool.queued() > 0)
         return std::nullopt;
       struct pollfd p = {c.stream.fd(), POLLIN, 0};
-      if (::poll(&p, 1, kNextRequestWaitMs) != 1) return std::nullopt;
+      if (::poll(&p, 1, wait_ms) != 1) return std::nullopt;
       waited = true;
       continue;
     }
@@ -223,7 +223,7 @@ std::optional<Request> nextRequestOnWorker(LoopConn& c, const WorkerPool& pool, 
 
 // Runs `req` on a worker thread, then, while the client sends its next
 // request at once on a plain kept-alive connection, that one too (bounded).
-void serveOnWorker(LoopConn& c, Request req, const WorkerPool& pool, WorkDone* done) {
+void serveOnWorker(LoopConn& c, Request req, const WorkerPool& pool, int wait_ms, WorkDone* done) {
   for (int served = 1;; ++served) {
     {
       LoopSink sink(c);
@@ -241,7 +241,7 @@ void serveOnWorker(LoopConn& c, Request req, const WorkerPool& pool, WorkDone* d
       return;
     c.machine->requestDone(platform::monotonicNow());
     done->resumed = true;
-    std::optional<Request> next = nextRequestOnWorker(c, pool, done);
+    std::optional<Request> next = nextRequestOnWorker(c, pool, wait_ms, done);
     if (!next) return;
     done->resumed = false;
     req = std::move(*next);
@@ -690,12 +690,14 @@ void EventLoop::submitRequest(const ConnPtr& c) {
   sync(*c, platform::monotonicNow());
   std::weak_ptr<EventLoop> self = weak_from_this();
   const WorkerPool* pool = &workers_;
-  bool queued = workers_.submit([self, c, pool, req = std::move(req)](bool cancelled) mutable {
-    WorkDone done;
-    done.id = c->id;
-    if (!cancelled) serveOnWorker(*c, std::move(req), *pool, &done);
-    if (auto loop = self.lock()) (void)loop->post(std::move(done));
-  });
+  const int wait_ms = static_cast<int>(timing_.next_request_wait.count());
+  bool queued =
+      workers_.submit([self, c, pool, wait_ms, req = std::move(req)](bool cancelled) mutable {
+        WorkDone done;
+        done.id = c->id;
+        if (!cancelled) serveOnWorker(*c, std::move(req), *pool, wait_ms, &done);
+        if (auto loop = self.lock()) (void)loop->post(std::move(done));
+      });
   if (!queued) {
     --at_workers_;
     close(c);

@@ -48,6 +48,9 @@ struct ListenerTiming {
   // How long a connection must have been idle before a full server may
   // close it to make room.
   std::chrono::milliseconds reclaim_after{1000};
+  // How long a worker that answered a kept-alive request waits for the
+  // client's next one before it hands the connection back to the loop.
+  std::chrono::milliseconds next_request_wait{10};
 };
 void setListenerTiming(const ListenerTiming& timing);
 ListenerTiming listenerTiming();

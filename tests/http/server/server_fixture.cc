@@ -114,6 +114,7 @@ void ServerTest::SetUp() {
   t.retry = 100ms;
   t.handshake = 2000ms;
   t.reclaim_after = 200ms;
+  t.next_request_wait = 1ms;
   setListenerTiming(t);
 }
 

@@ -208,6 +208,7 @@ TEST_F(ServerTest, AFullServerMakesRoomFromIdleThenIncompleteConnections) {
     Client a(port_), b(port_);
     ASSERT_TRUE(a.exchange("GET / HTTP/1.1\r\n\r\n"));
     ASSERT_TRUE(b.exchange("GET / HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(vek::testing::waitUntil([] { return serverStats().at_workers == 0; }, 5s));
     Client c(port_);
     auto r = c.read();
     EXPECT_EQ(r.value_or(Response{}).status_line(), "HTTP/1.1 503 Service Unavailable");
@@ -219,7 +220,10 @@ TEST_F(ServerTest, AFullServerMakesRoomFromIdleThenIncompleteConnections) {
   // when a request is under way elsewhere.
   Client a(port_), b(port_);
   ASSERT_TRUE(a.exchange("GET / HTTP/1.1\r\n\r\n"));
-  ASSERT_TRUE(vek::testing::waitUntil([] { return serverStats().connections == 2; }, 5s));
+  // Answered, and back from the worker (which waits a moment for a next
+  // request).
+  ASSERT_TRUE(vek::testing::waitUntil(
+      [] { return serverStats().connections == 2 && serverStats().at_workers == 0; }, 5s));
   advance(100ms);
   ASSERT_TRUE(b.send("GET / HTTP/1.1\r\n"));
   advance(300ms);
