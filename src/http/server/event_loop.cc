@@ -199,23 +199,21 @@ std::optional<Request> nextRequestOnWorker(LoopConn& c, const WorkerPool& pool, 
       return std::nullopt;
     }
     if (m.readLimit() == 0) return std::nullopt;
+    if (!waited && m.phase() == ConnectionMachine::Phase::kIdle && m.buffered() == 0) {
+      // An idle connection is waited for, once, and only while no other
+      // connection's request waits for a worker. The client has only just
+      // had its answer, so the wait comes before the read. It is in real
+      // time even under a test clock: a guess at the client's pace, not a
+      // deadline, and it must not outlast it.
+      waited = true;
+      struct pollfd p = {c.stream.fd(), POLLIN, 0};
+      if (::poll(&p, 1, pool.queued() > 0 ? 0 : wait_ms) != 1) return std::nullopt;
+    }
     size_t got = 0;
     IoStatus st = platform::recvNow(c.stream.fd(), scratch.data(),
                                     std::min(m.readLimit(), scratch.size()), &got);
-    if (st == IoStatus::kTimeout) {
-      // Only an idle connection is waited for, once, and only while no
-      // other connection's request waits for a worker. The wait is in real
-      // time even under a test clock: it is a guess at the client's pace,
-      // not a deadline, and must not outlast it.
-      if (waited || done->started || m.phase() != ConnectionMachine::Phase::kIdle ||
-          pool.queued() > 0)
-        return std::nullopt;
-      struct pollfd p = {c.stream.fd(), POLLIN, 0};
-      if (::poll(&p, 1, wait_ms) != 1) return std::nullopt;
-      waited = true;
-      continue;
-    }
-    if (st != IoStatus::kOk) return std::nullopt;  // the loop sees the end and closes
+    // Nothing (more) now, or the end, which the loop sees and closes on.
+    if (st != IoStatus::kOk) return std::nullopt;
     m.received(std::string_view(scratch.data(), got), platform::monotonicNow());
   }
   return std::nullopt;
@@ -685,6 +683,13 @@ void EventLoop::submitHead(const ConnPtr& c) {
 
 void EventLoop::submitRequest(const ConnPtr& c) {
   Request req = c->machine->takeRequest();
+  // While the worker has it the loop does not watch the socket: its
+  // answers and the client's next requests would each wake the loop for
+  // nothing. Handed back, it is watched again and any readiness reported.
+  if (!c->tls && c->polled) {
+    poller_.remove(c->stream.fd());
+    c->polled = false;
+  }
   c->state = LoopConn::State::kAtWorker;
   ++at_workers_;
   sync(*c, platform::monotonicNow());
@@ -713,6 +718,15 @@ void EventLoop::workDone(WorkDone& wd, SteadyTime now) {
   if (c->failed) {
     close(c);
     return;
+  }
+  if (!c->polled) {
+    if (!poller_.add(c->stream.fd(), c->id).ok()) {
+      DebugLog(c->tag(), "Unable to watch the connection");
+      close(c);
+      return;
+    }
+    c->polled = true;
+    c->readable = c->writable = true;  // edge-triggered: ask the socket
   }
   if (wd.resumed) {
     // Answered and read on by the worker: reading continues here. The
