@@ -108,6 +108,9 @@ struct LoopConn {
   SteadyTime armed = SteadyTime::max();  // the timer entry in force
   bool in_idle = false;
   bool in_incomplete = false;
+  // No request has begun on it yet: until then it may be dropped for room
+  // like an incomplete request, in the order of its arrival.
+  bool fresh = true;
   std::list<LoopConn*>::iterator idle_it;
   std::list<LoopConn*>::iterator incomplete_it;
   SteadyTime idle_since;
@@ -307,8 +310,11 @@ class EventLoop : public std::enable_shared_from_this<EventLoop> {
     size_t incomplete = 0;
   };
   std::unordered_map<std::string, AddressUse> addresses_;
-  std::list<LoopConn*> idle_;        // by the time they became idle, oldest first
-  std::list<LoopConn*> incomplete_;  // by the time their request began, oldest first
+  std::list<LoopConn*> idle_;  // by the time they became idle, oldest first
+  // Fresh connections by arrival, and incomplete requests by the time they
+  // began (a fresh one keeps its place when its request begins); oldest
+  // first.
+  std::list<LoopConn*> incomplete_;
   using TimerEntry = std::pair<SteadyTime, uint64_t>;
   std::priority_queue<TimerEntry, std::vector<TimerEntry>, std::greater<>> timers_;
   std::vector<ConnPtr> again_;  // readable connections that yielded their turn
@@ -463,10 +469,11 @@ void EventLoop::admit(NewConnection& nc, SteadyTime now) {
 
 // The server is full: the connection idle longest goes when it has been
 // idle reclaim_after (a kept-alive client between two requests is not
-// pushed out by a burst), else the oldest incomplete request, whatever its
-// age: clients that keep requests open by trickling bytes and reconnect at
-// once would otherwise keep every request young and every newcomer out.
-// The newcomer is the youngest, so it is the last to go.
+// pushed out by a burst), else the oldest connection without a whole
+// request (one that has sent nothing yet, or an incomplete request),
+// whatever its age: clients that trickle bytes or stay silent and
+// reconnect at once would otherwise keep every slot young and every
+// newcomer out. The newcomer is the youngest, so it is the last to go.
 bool EventLoop::makeRoom(SteadyTime now) {
   if (!idle_.empty()) {
     LoopConn* c = idle_.front();
@@ -480,7 +487,7 @@ bool EventLoop::makeRoom(SteadyTime now) {
   if (!incomplete_.empty()) {
     LoopConn* c = incomplete_.front();
     DebugLogf(kAdmitTag, "Dropping the oldest incomplete request (%s, %zu bytes) to make room",
-              c->address.c_str(), c->machine->buffered());
+              c->address.c_str(), c->machine->buffered());  // 0 bytes: it had sent nothing
     close(conns_.at(c->id));
     return true;
   }
@@ -941,11 +948,13 @@ void EventLoop::sync(LoopConn& c, SteadyTime now) {
   }
   const bool reading = c.state == LoopConn::State::kReading;
   const auto phase = c.machine->phase();
-  const bool idle = (reading && phase == ConnectionMachine::Phase::kIdle) ||
+  if (!reading || phase != ConnectionMachine::Phase::kIdle) c.fresh = false;
+  const bool idle = (reading && phase == ConnectionMachine::Phase::kIdle && !c.fresh) ||
                     c.state == LoopConn::State::kDraining;
-  const bool droppable = reading && c.machine->incomplete();
-  const bool incomplete = droppable || (c.state == LoopConn::State::kAtWorker &&
-                                        phase == ConnectionMachine::Phase::kCheck);
+  const bool droppable = reading && (c.fresh || c.machine->incomplete());
+  const bool incomplete =
+      (reading && c.machine->incomplete()) ||
+      (c.state == LoopConn::State::kAtWorker && phase == ConnectionMachine::Phase::kCheck);
   const bool counted = c.state != LoopConn::State::kParked;
 
   if (idle != c.in_idle) {

@@ -11,7 +11,8 @@
 //     failed-login delay does not count), MaxHTTPConnectionsPerAddress of one
 //     client address; when the server is full a newcomer first takes the
 //     place of the connection idle longest (when idle at least
-//     ListenerTiming::reclaim_after), else of the oldest incomplete request,
+//     ListenerTiming::reclaim_after), else of the oldest connection without
+//     a whole request (silent since it came, or its request incomplete),
 //     and only then is refused ("503", connection closed);
 //   - MaxHTTPIncompleteRequestsPerAddress requests begun and not yet whole
 //     per address (one more is refused 503 when it begins);

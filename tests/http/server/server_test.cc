@@ -189,6 +189,18 @@ TEST_F(ServerTest, AFullServerMakesRoomFromIdleThenIncompleteConnections) {
   useFakeClock();
   startPlain("MaxHTTPConnections=2\n");
   {
+    // Two connections that have sent nothing: the older makes room.
+    Client a(port_);
+    ASSERT_TRUE(vek::testing::waitUntil([] { return serverStats().connections == 1; }, 5s));
+    Client b(port_);
+    ASSERT_TRUE(vek::testing::waitUntil([] { return serverStats().connections == 2; }, 5s));
+    Client d(port_);
+    EXPECT_TRUE(has(d.exchange("GET / HTTP/1.1\r\n\r\n"), "Unknown request"));
+    EXPECT_TRUE(a.closedByServer(2s));
+    EXPECT_TRUE(has(b.exchange("GET / HTTP/1.1\r\n\r\n"), "Unknown request"));
+  }
+  ASSERT_TRUE(vek::testing::waitUntil([] { return serverStats().connections == 0; }, 5s));
+  {
     // Two requests under way, however young: the oldest makes room.
     Client a(port_), b(port_);
     ASSERT_TRUE(a.send("GET / HTTP/1.1\r\n"));
