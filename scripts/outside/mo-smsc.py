@@ -51,9 +51,13 @@ class Message:
         self.lost = 0
         self.accepted = 0
         self.in_flight = 0  # copies sent and not answered yet
+        self.expired = False  # out of attempts and nothing in flight
 
 
 class State:
+    """Everything the centre knows; used with `lock` held. The totals are
+    kept as they change, so that a summary costs nothing per message."""
+
     def __init__(self, count):
         self.messages = [Message(n) for n in range(1, count + 1)]
         now = time.monotonic()
@@ -72,28 +76,60 @@ class State:
         self.late_answers = 0
         self.started = None
         self.changed = True
+        self.totals = dict.fromkeys(["acked", "sent", "attempted", "temp_errors",
+                                     "messages_with_temp_errors", "timeouts", "lost",
+                                     "accepted_total", "expired"], 0)
 
-    def acked(self):
-        return sum(1 for m in self.messages if m.accepted > 0)
+    def attempt(self, m):
+        m.attempts += 1
+        m.in_flight += 1
+        self.totals["sent"] += 1
+        self.totals["attempted"] += m.attempts == 1
 
-    def expired(self):
-        return sum(1 for m in self.messages
-                   if m.accepted == 0 and m.attempts >= args.max_attempts and m.in_flight == 0)
+    def accept(self, m):
+        m.accepted += 1
+        self.totals["accepted_total"] += 1
+        self.totals["acked"] += m.accepted == 1
+        if m.expired:
+            m.expired = False
+            self.totals["expired"] -= 1
+
+    def refuse(self, m, status):
+        m.temp_errors += 1
+        self.totals["temp_errors"] += 1
+        self.totals["messages_with_temp_errors"] += m.temp_errors == 1
+        self.error_statuses.add(status)
+
+    def timeout(self, m):
+        m.timeouts += 1
+        self.totals["timeouts"] += 1
+
+    def lose(self, m):
+        m.lost += 1
+        self.totals["lost"] += 1
+
+    def give_up(self, m):
+        if not m.expired:
+            m.expired = True
+            self.totals["expired"] += 1
+
+    def finished(self):
+        return self.totals["acked"] + self.totals["expired"] == len(self.messages)
 
     def summary(self, done):
-        ms = self.messages
-        return {
-            "count": len(ms),
-            "acked": self.acked(),
-            "sent": sum(m.attempts for m in ms),
-            "redeliveries": sum(max(0, m.attempts - 1) for m in ms),
-            "temp_errors": sum(m.temp_errors for m in ms),
-            "messages_with_temp_errors": sum(1 for m in ms if m.temp_errors > 0),
-            "timeouts": sum(m.timeouts for m in ms),
-            "lost_in_disconnect": sum(m.lost for m in ms),
-            "accepted_total": sum(m.accepted for m in ms),
+        t = self.totals
+        out = {
+            "count": len(self.messages),
+            "acked": t["acked"],
+            "sent": t["sent"],
+            "redeliveries": t["sent"] - t["attempted"],
+            "temp_errors": t["temp_errors"],
+            "messages_with_temp_errors": t["messages_with_temp_errors"],
+            "timeouts": t["timeouts"],
+            "lost_in_disconnect": t["lost"],
+            "accepted_total": t["accepted_total"],
             "late_answers": self.late_answers,
-            "expired": self.expired(),
+            "expired": t["expired"],
             "error_statuses": ",".join(sorted("0x%08X" % s for s in self.error_statuses)),
             "rx_binds": self.binds["receiver"] + self.binds["transceiver"],
             "tx_binds": self.binds["transmitter"],
@@ -101,9 +137,12 @@ class State:
             "enquire_links": self.enquire_links,
             "sending": self.started is not None,
             "done": done,
-            "per_message": [{"n": m.n, "attempts": m.attempts, "temporary": m.temp_errors,
-                             "timed_out": m.timeouts, "accepted": m.accepted} for m in ms],
         }
+        if done:  # per message only at the end: it grows with the count
+            out["per_message"] = [{"n": m.n, "attempts": m.attempts, "temporary": m.temp_errors,
+                                   "timed_out": m.timeouts, "accepted": m.accepted}
+                                  for m in self.messages]
+        return out
 
 
 state = None
@@ -148,7 +187,11 @@ def read_exact(conn, n):
 
 def reschedule(m, now):
     # Called with the lock held: one pending delivery per message at most.
-    if m.accepted or m.n in state.scheduled or m.attempts >= args.max_attempts:
+    if m.accepted or m.n in state.scheduled:
+        return
+    if m.attempts >= args.max_attempts:
+        if m.in_flight == 0:
+            state.give_up(m)
         return
     state.scheduled.add(m.n)
     heapq.heappush(state.due, (now + args.retry_delay, m.n))
@@ -166,17 +209,16 @@ def answered(seq, status):
                 return
             state.late_answers += 1
             if status == 0:
-                state.messages[n - 1].accepted += 1
+                state.accept(state.messages[n - 1])
             state.changed = True
             return
         n, _, _ = entry
         m = state.messages[n - 1]
         m.in_flight -= 1
         if status == 0:
-            m.accepted += 1
+            state.accept(m)
         else:
-            m.temp_errors += 1
-            state.error_statuses.add(status)
+            state.refuse(m, status)
             reschedule(m, time.monotonic())
         state.changed = True
         lock.notify_all()
@@ -229,7 +271,7 @@ def serve(conn):
                     del state.waiting[seq]
                     m = state.messages[n - 1]
                     m.in_flight -= 1
-                    m.lost += 1
+                    state.lose(m)
                     reschedule(m, now)
             state.disconnects += 1
             state.changed = True
@@ -248,7 +290,7 @@ def expire_unanswered(now):
                 state.timed_out[seq] = n
             m = state.messages[n - 1]
             m.in_flight -= 1
-            m.timeouts += 1
+            state.timeout(m)
             reschedule(m, now)
             state.changed = True
 
@@ -266,8 +308,7 @@ def next_to_send(now):
         s = state.sessions[state.next_session % len(state.sessions)]
         state.next_session += 1
         state.seq = state.seq % 0x7FFFFFFF + 1
-        m.attempts += 1
-        m.in_flight += 1
+        state.attempt(m)
         state.waiting[state.seq] = (n, s, now)
         state.changed = True
         return s, n, state.seq
@@ -298,7 +339,7 @@ def dispatch(end):
         with lock:
             expire_unanswered(now)
             send = next_to_send(now)
-            finished = state.acked() + state.expired() == len(state.messages)
+            finished = state.finished()
             if send is None and not finished:
                 lock.wait(0.02)
         if send:
@@ -314,6 +355,16 @@ def dispatch(end):
             return
         if finished:
             time.sleep(0.05)
+
+
+def guarded_dispatch(end):
+    # A fault here ends the centre with its summary instead of leaving it
+    # bound and silent.
+    try:
+        dispatch(end)
+    except Exception as e:  # noqa: BLE001 (reported, then the centre stops)
+        print("mo-smsc: %r" % e, file=sys.stderr)
+        stop.set()
 
 
 def main():
@@ -345,7 +396,7 @@ def main():
     srv.listen(16)
     srv.settimeout(0.2)
     end = time.monotonic() + args.max_seconds
-    sender = threading.Thread(target=dispatch, args=(end,), daemon=True)
+    sender = threading.Thread(target=guarded_dispatch, args=(end,), daemon=True)
     sender.start()
     while not stop.is_set() and time.monotonic() < end:
         if not sender.is_alive() and not args.stay:
@@ -359,7 +410,7 @@ def main():
     sender.join(2)
     print(write_summary(True))
     sys.stdout.flush()
-    return 0 if state.acked() == args.count else 1
+    return 0 if state.totals["acked"] == args.count else 1
 
 
 if __name__ == "__main__":
