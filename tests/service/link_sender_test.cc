@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -61,6 +62,36 @@ class LinkOutsideTest : public ::testing::Test {
   }
   static bool allAccepted(const Simulator& sim, size_t count) {
     return acceptedCounts(sim.records()).size() >= count;
+  }
+  // A script of scripts/outside/ ("" when it is not there).
+  static std::string outsideScript(const std::string& name) {
+    std::string path =
+        (std::filesystem::path(__FILE__).parent_path() / "../../scripts/outside" / name)
+            .lexically_normal()
+            .string();
+    return platform::isRegularFile(path) ? path : std::string();
+  }
+  // Adds the account `name` that receives messages.
+  static bool addReceivingAccount(const Gateway& gw, const std::string& name) {
+    return runGateway({"--data-dir", gw.data(), "user", "add", name, "--password", "pw",
+                       "--receive", "yes"})
+        .exitedWith(0);
+  }
+  // The messages in the queue of account `name` (any depth).
+  static std::vector<queue::SMSMessage> accountMessages(const Gateway& gw,
+                                                        const std::string& name) {
+    std::vector<queue::SMSMessage> out;
+    std::error_code ec;
+    for (auto it =
+             std::filesystem::recursive_directory_iterator(gw.data() + "/USERS/" + name + "/Q", ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      if (!it->is_regular_file() || it->path().extension() != ".req") continue;
+      queue::SMSMessage m;
+      queue::parseSMSMessage(readText(it->path().string()), &m,
+                             [](std::string_view) { return std::string(); });
+      out.push_back(m);
+    }
+    return out;
   }
 
   TempDir dir_;
@@ -339,11 +370,8 @@ TEST_F(LinkOutsideTest, ThreeLinksSplitTrafficByTheirRoutes) {
 // reconnects and every message reaches the centre once. The script
 // scripts/outside/link_sender (case "bad") runs every misbehaviour.
 TEST_F(LinkOutsideTest, MisbehavingCentresLoseNoMessage) {
-  const std::string script =
-      (std::filesystem::path(__FILE__).parent_path() / "../../scripts/outside/bad-smsc.py")
-          .lexically_normal()
-          .string();
-  if (!platform::isRegularFile(script)) GTEST_SKIP() << "no " << script;
+  const std::string script = outsideScript("bad-smsc.py");
+  if (script.empty()) GTEST_SKIP() << "no bad-smsc.py";
   const int kCount = 8;
   int round = 0;
   for (const char* mode : {"garbage", "nack", "midpdu", "silent"}) {
@@ -384,9 +412,7 @@ TEST_F(LinkOutsideTest, MessagesAndReceiptsFromTheCentreReachTheAccountOnce) {
                   {"--mo", std::to_string(kMo), "--mo-interval", "2", "--mo-to", "4490", "--dlr"});
     ASSERT_TRUE(sim.ready());
     Gateway gw(dir_.path() + (async ? "async" : "inline"));
-    ASSERT_TRUE(runGateway({"--data-dir", gw.data(), "user", "add", "alice", "--password", "pw",
-                            "--receive", "yes"})
-                    .exitedWith(0));
+    ASSERT_TRUE(addReceivingAccount(gw, "alice"));
     const std::string global =
         std::string(kFastBackOff) + "ReceiveSMS=Yes\r\nWebAuth=Yes\r\n" +
         (async ? "AsyncReceiveMessages=Yes\r\nAsyncCallbackThreads=2\r\n" : "");
@@ -399,20 +425,7 @@ TEST_F(LinkOutsideTest, MessagesAndReceiptsFromTheCentreReachTheAccountOnce) {
       ids.insert(http.submit("%2B" + recipient(i), "hello",
                              "&User=alice&Password=pw&ReceiptRequested=Yes"));
     ASSERT_EQ(ids.count(""), 0u);
-    const std::string q = gw.data() + "/USERS/alice/Q";
-    auto files = [&] {
-      std::vector<queue::SMSMessage> out;
-      std::error_code ec;
-      for (auto it = std::filesystem::recursive_directory_iterator(q, ec);
-           it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (!it->is_regular_file() || it->path().extension() != ".req") continue;
-        queue::SMSMessage m;
-        queue::parseSMSMessage(readText(it->path().string()), &m,
-                               [](std::string_view) { return std::string(); });
-        out.push_back(m);
-      }
-      return out;
-    };
+    auto files = [&] { return accountMessages(gw, "alice"); };
     ASSERT_TRUE(waitUntil([&] { return files().size() >= size_t(kMo + kSent); }, 60s))
         << files().size();
     gw.stop();
@@ -431,6 +444,118 @@ TEST_F(LinkOutsideTest, MessagesAndReceiptsFromTheCentreReachTheAccountOnce) {
     EXPECT_EQ(receipts.size(), ids.size());
     EXPECT_EQ(platform::trim(jsonField(sim.summary(), "mo_acked")), std::to_string(kMo))
         << sim.summary();
+  }
+}
+
+// A centre that delivers again what the gateway did not take
+// (scripts/outside/mo-smsc.py). While the inbound directory cannot be
+// written (a regular file stands in its place, which also stops root), every
+// deliver_sm gets a temporary error and the link stays bound; once the
+// directory is back, each message lands in the account once with its text.
+// VEKSMS_MO_REDELIVER_COUNT sets the count (scripts/outside/link_sender,
+// case "redeliver", runs 1,000).
+TEST_F(LinkOutsideTest, MessagesRefusedWhileNothingCanBeStoredAreRedeliveredAndStoredOnce) {
+  const std::string script = outsideScript("mo-smsc.py");
+  if (script.empty()) GTEST_SKIP() << "no mo-smsc.py";
+  const char* count_env = ::getenv("VEKSMS_MO_REDELIVER_COUNT");
+  const int kCount = count_env ? std::clamp(std::atoi(count_env), 1, 100000) : 40;
+  for (bool async : {false, true}) {
+    SCOPED_TRACE(async);
+    const std::string name = async ? "async" : "inline";
+    const std::string go = dir_.path() + name + ".go", summary_path = dir_.path() + name + ".json";
+    const uint16_t port = freeTcpPort();
+    platform::ProcessOptions o;
+    o.argv = {"python3",
+              script,
+              "--port",
+              std::to_string(port),
+              "--count",
+              std::to_string(kCount),
+              "--to",
+              "4490",
+              "--window",
+              "10",
+              "--retry-delay",
+              "0.1",
+              "--wait-for",
+              go,
+              "--summary",
+              summary_path,
+              "--stay",
+              "--max-seconds",
+              "300"};
+    o.output_path = dir_.path() + name + ".out";
+    auto centre = platform::ChildProcess::spawn(o);
+    ASSERT_TRUE(centre.ok());
+    ASSERT_TRUE(waitUntil([&] { return platform::connectTcp("127.0.0.1", port, 200).ok(); }, 15s));
+    // The summary so far, and what the centre wrote on failure.
+    auto summary = [&] { return readText(summary_path) + readText(o.output_path); };
+    // The summary is indented: a space before each value.
+    auto field = [&](const char* key) {
+      std::string v(platform::trim(jsonField(summary(), key)));
+      return v.size() >= 2 && v.front() == '"' ? v.substr(1, v.size() - 2) : v;
+    };
+    auto number = [&](const char* key) { return std::atoi(field(key).c_str()); };
+
+    Gateway gw(dir_.path() + name);
+    ASSERT_TRUE(addReceivingAccount(gw, "alice"));
+    const std::string global =
+        std::string(kFastBackOff) + "ReceiveSMS=Yes\r\n" +
+        (async ? "AsyncReceiveMessages=Yes\r\nAsyncCallbackThreads=2\r\n" : "");
+    gw.configure(links(global, {{port, "WindowSize=10\r\n"}}) +
+                 "[Inbound SMS Routing]\r\nalice=4490\r\n");
+    ASSERT_TRUE(gw.start());
+    ASSERT_TRUE(waitUntil([&] { return number("rx_binds") >= 1; }, 30s)) << summary();
+    const int binds = number("rx_binds");
+
+    // The inbound directory (made with the first inbound file, empty before)
+    // becomes a regular file.
+    const std::filesystem::path in = gw.data() + "/SMS-IN";
+    std::error_code ec;
+    std::filesystem::remove(in, ec);
+    ASSERT_FALSE(ec) << ec.message();
+    writeText(in.string(), "");
+    writeText(go, "");
+    // Every message refused at least once, and delivered again while the
+    // directory is still a file (an acceptance ends the wait early).
+    auto refused = [&] {
+      return number("messages_with_temp_errors") == kCount && number("redeliveries") >= kCount;
+    };
+    ASSERT_TRUE(waitUntil([&] { return refused() || number("acked") > 0; }, 60s)) << summary();
+    ASSERT_EQ(number("acked"), 0) << "acknowledged but not stored: " << summary();
+    ASSERT_TRUE(refused()) << summary();
+    EXPECT_TRUE(accountMessages(gw, "alice").empty());
+    // ESME_RX_T_APPN: a temporary error, the centre keeps the message.
+    EXPECT_EQ(field("error_statuses"), "0x00000064") << summary();
+
+    // Back to a directory (the gateway may make it again first).
+    std::filesystem::remove(in, ec);
+    std::filesystem::create_directory(in, ec);
+    ASSERT_FALSE(ec) << ec.message();
+    ASSERT_TRUE(waitUntil([&] { return number("acked") == kCount; }, 60s)) << summary();
+    ASSERT_TRUE(
+        waitUntil([&] { return accountMessages(gw, "alice").size() >= size_t(kCount); }, 30s))
+        << accountMessages(gw, "alice").size();
+    EXPECT_TRUE(gw.running());
+    gw.stop();
+    ::kill(centre->pid(), SIGTERM);
+    int code = 0;
+    if (!centre->wait(5s, &code)) centre->kill();
+
+    std::map<std::string, int> texts;
+    for (const auto& m : accountMessages(gw, "alice")) ++texts[m.Data];
+    for (int i = 1; i <= kCount; ++i) EXPECT_EQ(texts["MO redeliver " + std::to_string(i)], 1) << i;
+    EXPECT_EQ(texts.size(), size_t(kCount));
+    const std::string s = summary();
+    EXPECT_EQ(number("acked"), kCount) << s;
+    EXPECT_EQ(number("accepted_total"), kCount) << s;  // none taken twice
+    EXPECT_GT(number("redeliveries"), 0) << s;
+    // The refusals came promptly on the same binding: no time-out, no drop.
+    EXPECT_EQ(number("timeouts"), 0) << s;
+    EXPECT_EQ(number("lost_in_disconnect"), 0) << s;
+    EXPECT_EQ(number("rx_binds"), binds) << s;
+    EXPECT_EQ(gw.events().find("Error initializing SMSC Interface"), std::string::npos)
+        << gw.events();
   }
 }
 

@@ -217,6 +217,7 @@ class Gateway {
     int code;
     process_->waitExit(10s, &code);
   }
+  bool running() const { return process_ && process_->running(); }
   uint16_t webPort() const { return web_port_; }
   const std::string& data() const { return data_; }
   std::string events() const { return readText(data_ + "/private/EVENTS.LOG"); }
