@@ -96,6 +96,32 @@ TEST_F(ServerTest, PipelinedAndChunkedRequestsAreAnsweredInOrder) {
   EXPECT_EQ(c.read().value_or(Response{}).status_line(), "HTTP/1.1 400 Bad Request");
 }
 
+// A worker that answered a kept-alive request waits for the next one: when
+// it comes whole the worker answers it; when it comes in part the loop
+// takes the connection back, counts the request as incomplete and answers
+// it once it is whole.
+TEST_F(ServerTest, AWorkerReadsOnAndHandsBackARequestThatIsNotWhole) {
+  ListenerTiming t = listenerTiming();
+  t.next_request_wait = 500ms;
+  setListenerTiming(t);
+  startPlain();
+  Client c(port_);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(c.exchange("GET / HTTP/1.1\r\n\r\n").value_or(Response{}).status_line(),
+              "HTTP/1.1 400 Bad Request");
+  ASSERT_TRUE(c.send("GET / HTTP/1.1\r\nUser-Agent: Mozilla\r\n"));
+  ASSERT_TRUE(vek::testing::waitUntil(
+      [] { return serverStats().at_workers == 0 && serverStats().incomplete == 1; }, 5s));
+  ASSERT_TRUE(c.send("\r\n"));
+  EXPECT_EQ(c.read().value_or(Response{}).status_line(), "HTTP/1.1 200 OK");
+  // Quiet after its answer: back with the loop, idle.
+  ASSERT_TRUE(vek::testing::waitUntil(
+      [] { return serverStats().at_workers == 0 && serverStats().incomplete == 0; }, 5s));
+  EXPECT_EQ(serverStats().connections, 1u);
+  EXPECT_EQ(c.exchange("GET / HTTP/1.1\r\n\r\n").value_or(Response{}).status_line(),
+            "HTTP/1.1 400 Bad Request");
+}
+
 TEST_F(ServerTest, RefusedRequestsAreAnsweredAndTheConnectionEnds) {
   startPlain("MaxHTTPRequestSize=100000\n");
   const std::pair<std::string, std::string> cases[] = {
