@@ -71,7 +71,7 @@ void setStartupFacts(const StartupFacts& facts) {
 }
 
 std::shared_ptr<const std::vector<std::string>> extraHttpArgs() {
-  return g_extra_args.get();
+  return g_extra_args.getOften();
 }
 
 void setExtraHttpArgs(std::vector<std::string> names) {

@@ -154,7 +154,7 @@ void LoadSettings() {
 }
 
 std::shared_ptr<const Settings> settings() {
-  return store().get();
+  return store().getOften();
 }
 
 void publishSettings(Settings s) {

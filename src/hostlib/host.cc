@@ -44,10 +44,12 @@ std::string programDirectory() {
   return platform::withTrailingSlash(exe);
 }
 
-Directories snapshot() {
+// One of the directories, copied under the lock (every request asks for
+// some: copying one string keeps the lock short). Not configured: the
+// defaults, without creating anything.
+std::string directory(std::string Directories::*which) {
   std::scoped_lock lk(g_mu);
   if (g_dirs.data.empty()) {
-    // Not configured: use the defaults without creating anything.
     const char* env = ::getenv("VEKSMS_DATA_DIR");
     g_dirs.data = absolute(env && *env ? env : "veksms-data");
     g_dirs.priv = g_dirs.data + "private/";
@@ -55,7 +57,7 @@ Directories snapshot() {
     g_dirs.mmsc_log = g_dirs.log + "mmsc/";
     g_dirs.program = programDirectory();
   }
-  return g_dirs;
+  return g_dirs.*which;
 }
 
 IniStore g_sms;
@@ -90,7 +92,7 @@ platform::Status setDataDirectory(const std::string& dir) {
 }
 
 std::string GetRealProgramDirectory() {
-  return snapshot().program;
+  return directory(&Directories::program);
 }
 std::string configuredDirectory(std::string value, std::string_view base, std::string_view def) {
   if (value.empty()) return platform::withTrailingSlash(platform::joinPath(base, def));
@@ -101,19 +103,19 @@ std::string configuredDirectory(std::string value, std::string_view base, std::s
 }
 
 std::string GetProgramDataDirectory() {
-  return snapshot().data;
+  return directory(&Directories::data);
 }
 std::string GetPrivateDataDirectory() {
-  return snapshot().priv;
+  return directory(&Directories::priv);
 }
 std::string GetLogDirectory() {
-  return snapshot().log;
+  return directory(&Directories::log);
 }
 std::string GetDebugLogDirectory() {
-  return snapshot().log;
+  return directory(&Directories::log);
 }
 std::string GetMMSCLogDirectory() {
-  return snapshot().mmsc_log;
+  return directory(&Directories::mmsc_log);
 }
 
 void SMSIniSetFilename(const std::string& path) {
@@ -130,7 +132,7 @@ IniStore& mmscIni() {
 }
 
 IniStore& sharedVolumeIni() {
-  if (g_shared.path().empty()) g_shared.setPath(snapshot().data + "SHAREDVOLUME.INI");
+  if (g_shared.path().empty()) g_shared.setPath(directory(&Directories::data) + "SHAREDVOLUME.INI");
   return g_shared;
 }
 

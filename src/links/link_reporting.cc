@@ -23,8 +23,14 @@ void alert(platform::EventType type, std::string_view text) {
 }
 
 std::string interfaceName(std::string_view route_name, std::string_view link) {
-  std::string name = "'" + std::string(route_name.empty() ? link : route_name) + "'";
-  if (!route_name.empty() && route_name != link) name += " (" + std::string(link) + ")";
+  std::string name = "'";
+  name += route_name.empty() ? link : route_name;
+  name += "'";
+  if (!route_name.empty() && route_name != link) {
+    name += " (";
+    name += link;
+    name += ")";
+  }
   return name;
 }
 

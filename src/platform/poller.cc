@@ -1,8 +1,10 @@
 #include "platform/poller.h"
 
+#include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <cerrno>
 
@@ -78,6 +80,27 @@ IoStatus recvNow(int fd, void* buf, size_t len, size_t* got) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return IoStatus::kTimeout;
     return errno == ECONNRESET ? IoStatus::kClosed : IoStatus::kError;
   }
+}
+
+void setReceiveWait(int fd, int timeout_ms) {
+  struct timeval tv = {};
+  tv.tv_sec = timeout_ms / 1000;
+  tv.tv_usec = (timeout_ms % 1000) * 1000;
+  (void)::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  int flags = ::fcntl(fd, F_GETFL, 0);
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+IoStatus recvWaiting(int fd, void* buf, size_t len, size_t* got) {
+  *got = 0;
+  ssize_t n = ::recv(fd, buf, len, 0);
+  if (n > 0) {
+    *got = static_cast<size_t>(n);
+    return IoStatus::kOk;
+  }
+  if (n == 0) return IoStatus::kClosed;
+  if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return IoStatus::kTimeout;
+  return errno == ECONNRESET ? IoStatus::kClosed : IoStatus::kError;
 }
 
 IoStatus sendNow(int fd, std::string_view data, size_t* sent) {

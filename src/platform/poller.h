@@ -61,6 +61,14 @@ class Poller {
 // kTimeout when nothing has arrived, kClosed at the end of the stream (or a
 // reset), kError otherwise.
 IoStatus recvNow(int fd, void* buf, size_t len, size_t* got);
+// Lets recvWaiting() on `fd` wait up to `timeout_ms` (real time): the socket
+// becomes blocking with that receive time-out. recvNow() and sendNow() pass
+// their own "never wait" flag and behave as before.
+void setReceiveWait(int fd, int timeout_ms);
+// One read that waits for bytes up to the time-out set by
+// setReceiveWait(); results as recvNow() (kTimeout when none came, or when
+// a signal interrupted the wait).
+IoStatus recvWaiting(int fd, void* buf, size_t len, size_t* got);
 // Sends what the socket takes right now, never waiting: kOk with *sent (may
 // be less than data.size(), even 0 when the socket's buffer is full),
 // kClosed when the peer is gone, kError otherwise.

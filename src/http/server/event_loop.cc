@@ -1,7 +1,5 @@
 #include "http/server/event_loop.h"
 
-#include <poll.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <list>
@@ -108,6 +106,9 @@ struct LoopConn {
   SteadyTime armed = SteadyTime::max();  // the timer entry in force
   bool in_idle = false;
   bool in_incomplete = false;
+  // A worker set the socket up for its bounded waiting read (set and read by
+  // the worker that holds the connection only).
+  bool receive_wait = false;
   // No request has begun on it yet: until then it may be dropped for room
   // like an incomplete request, in the order of its arrival.
   bool fresh = true;
@@ -202,19 +203,26 @@ std::optional<Request> nextRequestOnWorker(LoopConn& c, const WorkerPool& pool, 
       return std::nullopt;
     }
     if (m.readLimit() == 0) return std::nullopt;
-    if (!waited && m.phase() == ConnectionMachine::Phase::kIdle && m.buffered() == 0) {
-      // An idle connection is waited for, once, and only while no other
-      // connection's request waits for a worker. The client has only just
-      // had its answer, so the wait comes before the read. It is in real
-      // time even under a test clock: a guess at the client's pace, not a
-      // deadline, and it must not outlast it.
-      waited = true;
-      struct pollfd p = {c.stream.fd(), POLLIN, 0};
-      if (::poll(&p, 1, pool.queued() > 0 ? 0 : wait_ms) != 1) return std::nullopt;
-    }
+    const size_t room = std::min(m.readLimit(), scratch.size());
     size_t got = 0;
-    IoStatus st = platform::recvNow(c.stream.fd(), scratch.data(),
-                                    std::min(m.readLimit(), scratch.size()), &got);
+    IoStatus st;
+    if (!waited && wait_ms > 0 && m.phase() == ConnectionMachine::Phase::kIdle &&
+        m.buffered() == 0 && pool.queued() == 0) {
+      // An idle connection is waited for, once, and only while no other
+      // connection's request waits for a worker: one read that sleeps until
+      // the bytes come (the socket's receive time-out bounds it). The wait
+      // is in real time even under a test clock: a guess at the client's
+      // pace, not a deadline, and it must not outlast it. The loop's own
+      // reads and writes never wait, whatever the socket's mode.
+      waited = true;
+      if (!c.receive_wait) {
+        platform::setReceiveWait(c.stream.fd(), wait_ms);
+        c.receive_wait = true;
+      }
+      st = platform::recvWaiting(c.stream.fd(), scratch.data(), room, &got);
+    } else {
+      st = platform::recvNow(c.stream.fd(), scratch.data(), room, &got);
+    }
     // Nothing (more) now, or the end, which the loop sees and closes on.
     if (st != IoStatus::kOk) return std::nullopt;
     m.received(std::string_view(scratch.data(), got), platform::monotonicNow());
