@@ -26,8 +26,8 @@ import sys
 import threading
 import time
 
-BIND = {0x00000001, 0x00000002, 0x00000009}
-SUBMIT, ENQUIRE, UNBIND, GENERIC_NACK = 0x00000004, 0x00000015, 0x00000006, 0x80000000
+from smpp_wire import BIND, ENQUIRE, GENERIC_NACK, SUBMIT, UNBIND, pdu, read_exact
+
 
 lock = threading.Lock()
 state = {"bad_left": 0, "n": 0}
@@ -48,20 +48,6 @@ def destination(body):
     at += 2
     dest, _ = cstring(body, at)
     return dest
-
-
-def pdu(command, status, seq, body=b""):
-    return struct.pack(">IIII", 16 + len(body), command, status, seq) + body
-
-
-def read_exact(conn, n):
-    buf = b""
-    while len(buf) < n:
-        chunk = conn.recv(n - len(buf))
-        if not chunk:
-            raise ConnectionError("closed")
-        buf += chunk
-    return buf
 
 
 def take_bad():

@@ -33,9 +33,9 @@ import sys
 import threading
 import time
 
-BIND_RX, BIND_TX, BIND_TRX = 0x00000001, 0x00000002, 0x00000009
-DELIVER, SUBMIT, ENQUIRE, UNBIND = 0x00000005, 0x00000004, 0x00000015, 0x00000006
-RESP, GENERIC_NACK = 0x80000000, 0x80000000
+from smpp_wire import (BIND_RX, BIND_TRX, BIND_TX, DELIVER, ENQUIRE, GENERIC_NACK, RESP, SUBMIT,
+                       UNBIND, pdu, read_exact)
+
 
 args = None
 lock = threading.Condition()
@@ -160,10 +160,6 @@ class Session:
             self.conn.sendall(data)
 
 
-def pdu(command, status, seq, body=b""):
-    return struct.pack(">IIII", 16 + len(body), command, status, seq) + body
-
-
 def deliver_body(n):
     text = ("%s %d" % (args.prefix, n)).encode("ascii")
     return (b"\0"                                    # service_type
@@ -173,16 +169,6 @@ def deliver_body(n):
             + b"\0\0"                                # schedule, validity
             + bytes([0, 0, 0, 0])                    # registered, replace, data_coding, default id
             + bytes([len(text)]) + text)
-
-
-def read_exact(conn, n):
-    buf = b""
-    while len(buf) < n:
-        chunk = conn.recv(n - len(buf))
-        if not chunk:
-            raise ConnectionError("closed")
-        buf += chunk
-    return buf
 
 
 def reschedule(m, now):

@@ -179,11 +179,11 @@ struct WorkDone {
   std::string held_answer;
 };
 // The next request of a kept-alive plain connection, read by the worker
-// that answered the last one: waits kNextRequestWaitMs for its bytes, and
+// that answered the last one: waits up to `wait_ms` for its bytes, and
 // returns it only when it is whole in what arrived at once. Otherwise the
 // connection goes back to the loop with what the worker learned in `done`.
-std::optional<Request> nextRequestOnWorker(LoopConn& c, const WorkerPool& pool, int wait_ms,
-                                           WorkDone* done) {
+std::optional<Request> nextRequestOnWorker(LoopConn& c, const std::atomic<size_t>& backlog,
+                                           int wait_ms, WorkDone* done) {
   ConnectionMachine& m = *c.machine;
   thread_local std::vector<char> scratch(kReadChunk);
   bool waited = false;
@@ -207,7 +207,7 @@ std::optional<Request> nextRequestOnWorker(LoopConn& c, const WorkerPool& pool, 
     size_t got = 0;
     IoStatus st;
     if (!waited && wait_ms > 0 && m.phase() == ConnectionMachine::Phase::kIdle &&
-        m.buffered() == 0 && pool.queued() == 0) {
+        m.buffered() == 0 && backlog.load(std::memory_order_relaxed) == 0) {
       // An idle connection is waited for, once, and only while no other
       // connection's request waits for a worker: one read that sleeps until
       // the bytes come (the socket's receive time-out bounds it). The wait
@@ -232,7 +232,8 @@ std::optional<Request> nextRequestOnWorker(LoopConn& c, const WorkerPool& pool, 
 
 // Runs `req` on a worker thread, then, while the client sends its next
 // request at once on a plain kept-alive connection, that one too (bounded).
-void serveOnWorker(LoopConn& c, Request req, const WorkerPool& pool, int wait_ms, WorkDone* done) {
+void serveOnWorker(LoopConn& c, Request req, const std::atomic<size_t>& backlog, int wait_ms,
+                   WorkDone* done) {
   for (int served = 1;; ++served) {
     {
       LoopSink sink(c);
@@ -250,7 +251,7 @@ void serveOnWorker(LoopConn& c, Request req, const WorkerPool& pool, int wait_ms
       return;
     c.machine->requestDone(platform::monotonicNow());
     done->resumed = true;
-    std::optional<Request> next = nextRequestOnWorker(c, pool, wait_ms, done);
+    std::optional<Request> next = nextRequestOnWorker(c, backlog, wait_ms, done);
     if (!next) return;
     done->resumed = false;
     req = std::move(*next);
@@ -709,15 +710,14 @@ void EventLoop::submitRequest(const ConnPtr& c) {
   ++at_workers_;
   sync(*c, platform::monotonicNow());
   std::weak_ptr<EventLoop> self = weak_from_this();
-  const WorkerPool* pool = &workers_;
   const int wait_ms = static_cast<int>(timing_.next_request_wait.count());
-  bool queued =
-      workers_.submit([self, c, pool, wait_ms, req = std::move(req)](bool cancelled) mutable {
-        WorkDone done;
-        done.id = c->id;
-        if (!cancelled) serveOnWorker(*c, std::move(req), *pool, wait_ms, &done);
-        if (auto loop = self.lock()) (void)loop->post(std::move(done));
-      });
+  bool queued = workers_.submit([self, c, backlog = workers_.backlog(), wait_ms,
+                                 req = std::move(req)](bool cancelled) mutable {
+    WorkDone done;
+    done.id = c->id;
+    if (!cancelled) serveOnWorker(*c, std::move(req), *backlog, wait_ms, &done);
+    if (auto loop = self.lock()) (void)loop->post(std::move(done));
+  });
   if (!queued) {
     --at_workers_;
     close(c);
@@ -744,11 +744,9 @@ void EventLoop::workDone(WorkDone& wd, SteadyTime now) {
     c->readable = c->writable = true;  // edge-triggered: ask the socket
   }
   if (wd.resumed) {
-    // Answered and read on by the worker: reading continues here. The
-    // worker took bytes from the socket; ask it again rather than trust a
-    // readiness seen before.
+    // Answered and read on by the worker (which took bytes from the socket
+    // since it was last watched): reading continues here.
     c->state = LoopConn::State::kReading;
-    c->readable = true;
     if (platform::shutdownRequested()) {
       close(c);
       return;

@@ -99,8 +99,8 @@ unsigned WorkerPool::threads() const {
   return shared_->threads;
 }
 
-size_t WorkerPool::queued() const {
-  return shared_->waiting.load(std::memory_order_relaxed);
+std::shared_ptr<const std::atomic<size_t>> WorkerPool::backlog() const {
+  return std::shared_ptr<const std::atomic<size_t>>(shared_, &shared_->waiting);
 }
 
 }  // namespace vek::http

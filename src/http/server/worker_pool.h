@@ -12,6 +12,8 @@
 // Thread-safe.
 #pragma once
 
+#include <atomic>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -38,7 +40,9 @@ class WorkerPool {
   bool submit(Job job);
   void stop();
   unsigned threads() const;
-  size_t queued() const;
+  // The number of jobs waiting for a thread, readable without a lock; the
+  // handle stays valid after the pool is gone (a job may outlive it).
+  std::shared_ptr<const std::atomic<size_t>> backlog() const;
 
  private:
   struct Shared;
